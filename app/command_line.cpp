@@ -1,0 +1,92 @@
+#include "app/command_line.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+const char kUsageText[] =
+    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) [(-f FILE)|(-F "
+    "FILE)]\n"
+    "\t-h HOST    - hostname or IP of computer running tapd (default: "
+    "localhost)\n"
+    "\t-p PORT    - port number of tapd (default: 20000)\n"
+    "\t-q QUEUE   - LDCC queue name\n"
+    "\t-t         - test mode: do not send queue name, just read from socket\n"
+    "\t-a         - treat incoming audio data as a-law (default)\n"
+    "\t-u         - treat incoming audio data as u-law\n"
+    "\t-r         - treat incoming audio data as RTP stream\n"
+    "\t-i WAV     - read audio data from WAV file\n"
+    "\t-F FILE    - WAV file to be created\n"
+    "\t-f FILE    - WAV file to be appended or created\n";
+
+Result printUsage(char** argv, Result code, const char* format, ...) {
+  const char* program = (argv != nullptr && argv[0] != nullptr) ? argv[0]
+                                                                  : "hearkener";
+  if (format != nullptr) {
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);  // cuts, never overflows
+    va_end(args);
+    debugTrace("%s\n", message);
+    fprintf(stderr, "%s: %s\n", program, message);
+  }
+  fprintf(stderr, "Usage: %s %s\n", program, kUsageText);
+  fflush(stderr);
+  debugTrace("exiting with return code %d\n", code);
+  return code;
+}
+
+int32_t parsePortNumber(const char* text) {
+  const char* p = text;
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int64_t value = 0;
+  while (isdigit(static_cast<unsigned char>(*p))) {
+    if (value <= INT32_MAX) value = value * 10 + (*p - '0');
+    ++p;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (strcmp(arg, "-h") == 0) {
+      if (!hasValue) return printUsage(argv, kResultCommandLine, "missing host name");
+      settings->host = argv[++i];
+    } else if (strcmp(arg, "-p") == 0) {
+      if (!hasValue) {
+        return printUsage(argv, kResultCommandLine, "missing port number");
+      }
+      settings->port = parsePortNumber(argv[++i]);
+    } else if (strcmp(arg, "-q") == 0) {
+      if (!hasValue) return printUsage(argv, kResultCommandLine, "missing queue name");
+      settings->queueName = argv[++i];
+    } else if (strcmp(arg, "-t") == 0) {
+      settings->testMode = true;
+    } else if (strcmp(arg, "-f") == 0 || strcmp(arg, "-F") == 0) {
+      if (!hasValue) return printUsage(argv, kResultCommandLine, "missing file name");
+      settings->outputFile = argv[++i];
+      settings->append = arg[1] == 'f';
+    } else if (strcmp(arg, "-i") == 0) {
+      if (!hasValue) return printUsage(argv, kResultCommandLine, "missing file name");
+      settings->inputFile = argv[++i];
+    } else if (strcmp(arg, "-a") == 0) {
+      settings->inputMode = kInputModeAlaw;
+    } else if (strcmp(arg, "-u") == 0) {
+      settings->inputMode = kInputModeUlaw;
+    } else if (strcmp(arg, "-r") == 0) {
+      settings->inputMode = kInputModeFramedTyped;
+    } else {
+      return printUsage(argv, kResultCommandLine, "illegal argument: %s", arg);
+    }
+  }
+  return kResultOk;
+}

@@ -1,0 +1,3 @@
+#include "app/hearkener_main.h"
+
+int main(int argc, char** argv) { return hearkenerMain(argc, argv); }

@@ -1,0 +1,47 @@
+#include "app/main_loop.h"
+
+#include "support/debug_trace.h"
+
+Result runMainLoop(AudioSource* source, AudioSink* sink,
+                   const std::atomic<int32_t>& stop) {
+  uint8_t block[kBlockSize];
+  Result remembered = kResultOk;
+  for (;;) {
+    if (stop.load()) {
+      debugTrace("stop requested, leaving read loop...\n");
+      return remembered;
+    }
+    const Result waited = source->wait(source, kWaitTimeoutMs);
+    if (waited < 0) {
+      if (stop.load()) {
+        debugTrace("audio input (wait) closed...\n");
+        return remembered;
+      }
+      debugTrace("audio read (wait) error (%d, %d)...\n", waited,
+                 stop.load());
+      return waited;
+    }
+    if (waited == 0) continue;
+    int32_t count = 0;
+    const Result read = source->read(source, block, kBlockSize, &count);
+    if (count == 0 || stop.load()) {
+      debugTrace("audio input closed...\n");
+      return remembered;
+    }
+    if (read < 0) {
+      remembered = read;
+      if (read != kResultUndecodable) {
+        debugTrace("audio read error (%d, %d, %d)...\n", read, count,
+                   stop.load());
+        return read;
+      }
+    }
+    if (count > 0) {
+      const Result written = sink->write(sink, block, count);
+      if (written < 0) {
+        debugTrace("audio write error (%d)...\n", written);
+        return written;
+      }
+    }
+  }
+}

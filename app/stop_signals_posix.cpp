@@ -1,0 +1,61 @@
+// The stop listener on POSIX: the stop signals are blocked in every thread
+// and one listener thread takes them with sigwait, so the stop work runs as
+// ordinary code, never inside a signal handler.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+
+#include "app/stop_control.h"
+#include "support/debug_trace.h"
+
+namespace {
+
+// SIGUSR1 is the listener's private wake-up for stopHandlersRemove.
+constexpr int kQuitSignal = SIGUSR1;
+
+pthread_t listener;
+bool listening = false;
+std::atomic<bool> quitting{false};
+
+sigset_t stopSignals(bool withQuit) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  if (withQuit) sigaddset(&set, kQuitSignal);
+  return set;
+}
+
+void* listen(void*) {
+  const sigset_t set = stopSignals(true);
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
+    if (quitting.load()) return nullptr;
+    if (signal == kQuitSignal) continue;
+    stopRequest(signal);
+  }
+}
+
+}  // namespace
+
+bool stopHandlersInstall() {
+  debugTrace("setting SIGINT handler...\n");
+  if (listening) return true;
+  const sigset_t set = stopSignals(true);
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  quitting.store(false);
+  if (pthread_create(&listener, nullptr, listen, nullptr) != 0) return false;
+  listening = true;
+  return true;
+}
+
+void stopHandlersRemove() {
+  if (!listening) return;
+  quitting.store(true);
+  pthread_kill(listener, kQuitSignal);
+  pthread_join(listener, nullptr);
+  listening = false;
+}

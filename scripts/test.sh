@@ -1,0 +1,47 @@
+#!/bin/bash
+# Builds hearkener and runs every test: the Release build (build/), the
+# Debug build under AddressSanitizer + UndefinedBehaviorSanitizer
+# (build-asan/), and each libFuzzer target for a bounded time (build-fuzz/).
+#
+# Environment: JOBS (parallel jobs, default: number of cores),
+# FUZZ_SECONDS (per fuzz target, default 20; 0 skips fuzzing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-$(nproc)}
+FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "Release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$JOBS"
+(cd build && ctest --output-on-failure -j "$JOBS")
+
+step "Debug build with AddressSanitizer + UndefinedBehaviorSanitizer"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHEARKENER_SANITIZE=ON
+cmake --build build-asan -j "$JOBS"
+(cd build-asan && ctest --output-on-failure -j "$JOBS")
+
+if [ "$FUZZ_SECONDS" -gt 0 ]; then
+  step "libFuzzer targets, ${FUZZ_SECONDS}s each"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DHEARKENER_FUZZ=ON
+  cmake --build build-fuzz -j "$JOBS"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  for src in fuzz/*_fuzzer.cpp; do
+    name=$(basename "$src" .cpp)
+    corpus="$work/$name"
+    mkdir -p "$corpus"
+    seeds=()
+    [ -d "fuzz/corpus/${name%_fuzzer}" ] && seeds=("fuzz/corpus/${name%_fuzzer}")
+    echo "--- $name"
+    "build-fuzz/$name" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 \
+      -timeout=10 -print_final_stats=0 "$corpus" "${seeds[@]}" 2>"$work/$name.log" \
+      || { tail -50 "$work/$name.log"; echo "fuzz target $name failed"; exit 1; }
+    grep -E '^#[0-9]+ +DONE' "$work/$name.log" || tail -1 "$work/$name.log"
+  done
+fi
+
+step "all tests passed"

@@ -1,0 +1,81 @@
+// Test helpers for files: a temporary folder removed with everything in it,
+// and whole-file read and write.
+//
+// Thread-safety: TempDir is used by one test at a time; the functions are
+// independent calls.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace test_files {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh folder under the system's temporary folder; the destructor removes
+// it and everything in it. path() is empty when the folder could not be made.
+class TempDir {
+ public:
+  TempDir() {
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "hearkener-XXXXXX")
+            .string();
+    if (!error && mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code error;
+    if (!path_.empty()) std::filesystem::remove_all(path_, error);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The path of `name` inside the folder.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The whole file; empty when it cannot be read.
+inline Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in),
+               std::istreambuf_iterator<char>());
+}
+
+// Replaces the file with `bytes`. Returns false on any failure.
+inline bool writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+inline bool fileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+// Little-endian 32-bit value at `offset`. REQUIRES: offset + 4 <= size.
+inline uint32_t le32At(const Bytes& bytes, size_t offset) {
+  return static_cast<uint32_t>(bytes[offset]) |
+         static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+         static_cast<uint32_t>(bytes[offset + 2]) << 16 |
+         static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+// Little-endian 16-bit value at `offset`. REQUIRES: offset + 2 <= size.
+inline uint16_t le16At(const Bytes& bytes, size_t offset) {
+  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+}  // namespace test_files

@@ -1,0 +1,47 @@
+// Console text output: UTF-16 message text turned into the bytes of the
+// character set of the user's locale and written to the standard error
+// stream. What the character set cannot show becomes '?', and so does an
+// unpaired surrogate. The platform part (console_output_posix.cpp) finds the
+// character set and writes; the encoders here are also used on their own.
+//
+// Thread-safety: callable from any thread; no shared state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Shown in place of a character the console cannot show.
+constexpr char kConsoleReplacement = '?';
+
+// Bytes that the encoded form of one console message may take: three per
+// UTF-16 unit covers UTF-8 and every single- and double-byte set.
+constexpr size_t kConsoleBytes = 3 * 4096;
+
+// Encodes `count` units as UTF-8 into `out` (outSize bytes); an unpaired
+// surrogate becomes '?'. Stops before the first character that does not fit
+// whole. Returns the bytes stored.
+size_t consoleEncodeUtf8(const char16_t* units, size_t count, char* out,
+                         size_t outSize);
+
+// Encodes `count` units as ASCII: every character past 7F (a surrogate pair
+// counts as one) becomes '?'. Returns the bytes stored.
+size_t consoleEncodeAscii(const char16_t* units, size_t count, char* out,
+                          size_t outSize);
+
+// Encodes `count` units in the character set named `charset` (a name that
+// nl_langinfo(CODESET) reports, e.g. "UTF-8", "ISO-8859-1"). UTF-8 is
+// encoded directly, other sets through the system's converter; when that
+// does not know the set, ASCII is used. Returns the bytes stored; text that
+// does not fit in outSize is cut at a character boundary.
+size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
+                     char* out, size_t outSize);
+
+// The character set of the user's locale, as the environment (LC_ALL,
+// LC_CTYPE, LANG) names it at the time of the call, copied into `name`
+// (nameSize bytes, terminated). An unknown locale gives the C locale's set.
+// REQUIRES: nameSize >= 1.
+void consoleCharset(char* name, size_t nameSize);
+
+// Encodes `count` units for the console and writes them to stderr with one
+// block write and a flush. Returns the bytes written.
+int32_t consoleWriteText(const char16_t* units, size_t count);

@@ -1,0 +1,125 @@
+// The console's character set on POSIX systems is the LC_CTYPE character
+// set of the user's locale. It is read through a locale object of its own
+// instead of setlocale(), so the process-wide locale (and every locale-
+// dependent call elsewhere in the program) stays as it is.
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "support/console_output.h"
+
+namespace {
+
+constexpr char kCLocaleCharset[] = "ANSI_X3.4-1968";
+
+bool isUtf8Name(const char* charset) {
+  return strcasecmp(charset, "UTF-8") == 0 || strcasecmp(charset, "UTF8") == 0;
+}
+
+bool isAsciiName(const char* charset) {
+  return strcasecmp(charset, kCLocaleCharset) == 0 ||
+         strcasecmp(charset, "ASCII") == 0 ||
+         strcasecmp(charset, "US-ASCII") == 0;
+}
+
+// UTF-16 in the byte order of this machine, as iconv names it.
+const char* hostUtf16Name() {
+  const char16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1 ? "UTF-16LE" : "UTF-16BE";
+}
+
+// Owns one iconv conversion descriptor.
+class IconvHandle {
+ public:
+  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~IconvHandle() {
+    if (valid()) iconv_close(cd_);
+  }
+  IconvHandle(const IconvHandle&) = delete;
+  IconvHandle& operator=(const IconvHandle&) = delete;
+
+  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+size_t encodeWithIconv(iconv_t cd, const char16_t* units, size_t count,
+                       char* out, size_t outSize) {
+  // iconv takes a non-const input pointer but does not write through it.
+  char* in = reinterpret_cast<char*>(const_cast<char16_t*>(units));
+  size_t inLeft = count * sizeof(char16_t);
+  char* outPos = out;
+  size_t outLeft = outSize;
+
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &outPos, &outLeft) != static_cast<size_t>(-1)) {
+      break;
+    }
+    if (errno == E2BIG || outLeft == 0) break;
+    // EILSEQ: a character the set lacks or an unpaired surrogate; EINVAL: a
+    // high surrogate at the very end. Either way one character becomes '?'.
+    const size_t at = (count * sizeof(char16_t) - inLeft) / sizeof(char16_t);
+    size_t skip = 1;
+    if (at + 1 < count && isHighSurrogate(units[at]) &&
+        isLowSurrogate(units[at + 1])) {
+      skip = 2;
+    }
+    if (skip * sizeof(char16_t) > inLeft) skip = inLeft / sizeof(char16_t);
+    in += skip * sizeof(char16_t);
+    inLeft -= skip * sizeof(char16_t);
+    *outPos++ = kConsoleReplacement;
+    --outLeft;
+  }
+  // Return a stateful set to its initial shift state.
+  iconv(cd, nullptr, nullptr, &outPos, &outLeft);
+  return static_cast<size_t>(outPos - out);
+}
+
+}  // namespace
+
+size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
+                     char* out, size_t outSize) {
+  if (isUtf8Name(charset)) return consoleEncodeUtf8(units, count, out, outSize);
+  if (!isAsciiName(charset)) {
+    const IconvHandle converter(charset, hostUtf16Name());
+    if (converter.valid()) {
+      return encodeWithIconv(converter.get(), units, count, out, outSize);
+    }
+  }
+  return consoleEncodeAscii(units, count, out, outSize);
+}
+
+void consoleCharset(char* name, size_t nameSize) {
+  const locale_t locale =
+      newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  const char* charset = locale != static_cast<locale_t>(0)
+                            ? nl_langinfo_l(CODESET, locale)
+                            : kCLocaleCharset;
+  std::snprintf(name, nameSize, "%s", charset);
+  if (locale != static_cast<locale_t>(0)) freelocale(locale);
+}
+
+int32_t consoleWriteText(const char16_t* units, size_t count) {
+  char charset[64];
+  consoleCharset(charset, sizeof charset);
+  char bytes[kConsoleBytes];
+  const size_t length =
+      consoleEncode(charset, units, count, bytes, sizeof bytes);
+  const size_t written = std::fwrite(bytes, 1, length, stderr);
+  std::fflush(stderr);
+  return static_cast<int32_t>(written);
+}

@@ -1,0 +1,29 @@
+#include "support/console_report.h"
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include "support/console_output.h"
+#include "support/text_format.h"
+#include "support/ucs2_string.h"
+
+int32_t consoleReportV(const char* format, va_list args) {
+  if (format == nullptr) return 0;
+  char16_t text[kConsoleReportUnits];
+  const int32_t formatted =
+      ucs2Vsnprintf(text, kConsoleReportUnits, format, args);
+  // A negative result means the text was cut; it is still terminated, so
+  // its own length is what gets printed.
+  const size_t length =
+      formatted >= 0 ? static_cast<size_t>(formatted) : ucs2Len(text);
+  return consoleWriteText(text, length);
+}
+
+int32_t consoleReport(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int32_t written = consoleReportV(format, args);
+  va_end(args);
+  return written;
+}

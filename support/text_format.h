@@ -1,0 +1,45 @@
+// printf-style formatting into caller-owned buffers of fixed size, in UTF-16
+// (ucs2...) or in bytes (utf8...). The grammar is described in
+// format_core.h; these wrappers add the terminator and the result rule:
+//
+//   - the output fits (at most capacity - 1 units): it is terminated and
+//     the number of units, terminator excluded, is returned;
+//   - otherwise the unit at capacity - 1 is overwritten with NUL and
+//     -capacity is returned. A negative result therefore always means the
+//     buffer holds a truncated, terminated text.
+//
+// A null format produces an empty text. Nothing is allocated.
+// REQUIRES (every wrapper): the arguments match the directives of the
+// format; the buffer holds `capacity` units.
+//
+// Thread-safety: no shared state; the caller owns the buffer.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// The fixed buffer size of ucs2Sprintf, in units.
+constexpr size_t kUcs2SprintfUnits = 8192;
+
+// Formats into a wide buffer of exactly kUcs2SprintfUnits units (the type
+// enforces it; use ucs2Snprintf for other sizes).
+int32_t ucs2Sprintf(char16_t (&buffer)[kUcs2SprintfUnits], const char* format,
+                    ...);
+
+// Formats into `buffer` of `capacity` units. A capacity above INT32_MAX
+// counts as INT32_MAX. A capacity of 0 (or a null buffer) stores nothing
+// and returns -1.
+int32_t ucs2Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
+                      va_list args);
+
+// The variadic form of ucs2Vsnprintf.
+int32_t ucs2Snprintf(char16_t* buffer, size_t capacity, const char* format,
+                     ...);
+
+// Formats into `buffer` of `capacity` bytes; capacity as ucs2Vsnprintf.
+int32_t utf8Snprintf(char* buffer, size_t capacity, const char* format, ...);
+
+// The va_list form of utf8Snprintf.
+int32_t utf8Vsnprintf(char* buffer, size_t capacity, const char* format,
+                      va_list args);

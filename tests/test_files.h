@@ -38,8 +38,11 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // The path of `name` inside the folder.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // The path of `name` inside the folder; empty (a path nothing can open)
+  // when the folder could not be made, so no test writes elsewhere.
+  std::string file(const std::string& name) const {
+    return path_.empty() ? std::string() : path_ + "/" + name;
+  }
 
  private:
   std::string path_;
@@ -63,6 +66,22 @@ inline bool writeFile(const std::string& path, const Bytes& bytes) {
 inline bool fileExists(const std::string& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);
+}
+
+// Appends little-endian numbers and raw text to a byte vector, for building
+// files field by field.
+inline void putLe16(Bytes& bytes, uint16_t value) {
+  bytes.push_back(static_cast<uint8_t>(value));
+  bytes.push_back(static_cast<uint8_t>(value >> 8));
+}
+inline void putLe32(Bytes& bytes, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    bytes.push_back(static_cast<uint8_t>(value >> shift));
+  }
+}
+inline void putText(Bytes& bytes, const std::string& text) {
+  // One by one: g++ 12 misreads a range insert here (-Wstringop-overflow).
+  for (char c : text) bytes.push_back(static_cast<uint8_t>(c));
 }
 
 // Little-endian 32-bit value at `offset`. REQUIRES: offset + 4 <= size.

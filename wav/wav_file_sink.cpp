@@ -119,12 +119,14 @@ AppendOutcome prepareAppend(FILE* stream, WavSinkState* state,
       !isAlawStereoRecordingHeader(header)) {
     return AppendOutcome::kRefused;
   }
-  const int32_t dataLength = wavFindChunk(stream, "data");
-  if (dataLength < 0 || ftello(stream) != kWavAlawStereoHeaderLength) {
+  uint32_t declaredLength = 0;
+  if (wavFindChunkUnsigned(stream, "data", &declaredLength) != 0 ||
+      ftello(stream) != kWavAlawStereoHeaderLength) {
     return AppendOutcome::kRefused;
   }
   const uint64_t present = length - kWavAlawStereoHeaderLength;
-  const uint64_t declared = static_cast<uint32_t>(dataLength);
+  // Unsigned: a recording of 2 GiB or more is still ours to continue.
+  const uint64_t declared = declaredLength;
   // Bytes behind the declared data (beyond an odd pad byte) are not ours to
   // overwrite.
   if (present > declared + 1) return AppendOutcome::kRefused;
@@ -132,10 +134,13 @@ AppendOutcome prepareAppend(FILE* stream, WavSinkState* state,
   // never beyond the end (a hole would play as noise), never splitting a frame.
   const uint64_t audio = (declared < present ? declared : present) & ~1ull;
   const uint64_t appendOffset = kWavAlawStereoHeaderLength + audio;
-  uint8_t tail = 0;
-  const bool hasTail = appendOffset < length;
-  if (hasTail && (fseeko(stream, static_cast<off_t>(appendOffset), SEEK_SET) != 0 ||
-                  fread(&tail, 1, 1, stream) != 1)) {
+  // At most 2: present <= declared + 1, and audio is that rounded down.
+  uint8_t tail[2] = {};
+  const size_t tailLength = static_cast<size_t>(length - appendOffset);
+  if (tailLength > 0 &&
+      (tailLength > sizeof tail ||
+       fseeko(stream, static_cast<off_t>(appendOffset), SEEK_SET) != 0 ||
+       fread(tail, 1, tailLength, stream) != tailLength)) {
     return AppendOutcome::kRefused;
   }
   if (fseeko(stream, static_cast<off_t>(appendOffset), SEEK_SET) != 0) {
@@ -147,8 +152,8 @@ AppendOutcome prepareAppend(FILE* stream, WavSinkState* state,
     prior->length = length;
     memcpy(prior->header, header, sizeof header);
     prior->appendOffset = appendOffset;
-    prior->tail = tail;
-    prior->hasTail = hasTail;
+    memcpy(prior->tail, tail, sizeof tail);
+    prior->tailLength = static_cast<uint32_t>(tailLength);
   }
   return AppendOutcome::kReady;
 }
@@ -227,9 +232,10 @@ int32_t wavRestorePriorState(const char* fileName, const WavPriorState& prior) {
   bool ok = prior.length < sizeof prior.header ||
             fwrite(prior.header, 1, sizeof prior.header, stream) ==
                 sizeof prior.header;
-  if (ok && prior.hasTail) {
-    ok = fseeko(stream, static_cast<off_t>(prior.appendOffset), SEEK_SET) == 0 &&
-         fwrite(&prior.tail, 1, 1, stream) == 1;
+  if (ok && prior.tailLength > 0) {
+    ok = prior.tailLength <= sizeof prior.tail &&
+         fseeko(stream, static_cast<off_t>(prior.appendOffset), SEEK_SET) == 0 &&
+         fwrite(prior.tail, 1, prior.tailLength, stream) == prior.tailLength;
   }
   ok = fflush(stream) == 0 && ok;
   ok = ftruncate(fileno(stream), static_cast<off_t>(prior.length)) == 0 && ok;

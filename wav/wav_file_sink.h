@@ -17,8 +17,10 @@ struct WavPriorState {
   uint64_t length = 0;                            // file length before the run
   uint8_t header[kWavAlawStereoHeaderLength] = {};  // its header bytes
   uint64_t appendOffset = 0;  // where the run's audio starts
-  uint8_t tail = 0;           // the odd byte at appendOffset, if any
-  bool hasTail = false;
+  // The bytes from appendOffset to the end that the run overwrites: half a
+  // frame, and a pad byte behind an odd data length.
+  uint8_t tail[2] = {};
+  uint32_t tailLength = 0;  // 0 to 2
 };
 
 // Opens the sink. append != 0: continue the audio of an existing file of the

@@ -22,8 +22,10 @@ struct WavSourceState {
   FILE* stream = nullptr;
   int32_t inputMode = kInputModeAlaw;
   int32_t channels = 0;
-  int32_t dataLength = 0;
-  int32_t consumed = 0;
+  // Unsigned: recordings of 2 GiB up to the 4 GiB limit of the sink are read
+  // back like any other.
+  uint32_t dataLength = 0;
+  uint32_t consumed = 0;
   char buffer[kStreamBufferSize];
 };
 
@@ -58,8 +60,9 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
   if (source->isOpen.load() != 1 || state->stream == nullptr) {
     return kResultWavInput;
   }
-  int32_t n = state->channels == 1 ? capacity / 2 : capacity;
-  const int32_t left = state->dataLength - state->consumed;
+  if (state->consumed > state->dataLength) return kResultWavInput;
+  int64_t n = state->channels == 1 ? capacity / 2 : capacity;
+  const int64_t left = state->dataLength - state->consumed;
   if (n > left) n = left;
   if (n == 0) {
     *count = 0;
@@ -68,7 +71,7 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
   if (n < 0) return kResultWavInput;
   const size_t got = fread(buffer, 1, static_cast<size_t>(n), state->stream);
   const int32_t r = static_cast<int32_t>(got);
-  state->consumed += r;
+  state->consumed += static_cast<uint32_t>(r);
   if (state->inputMode == kInputModeUlaw) ulawToAlawInPlace(buffer, got);
   if (state->channels == 1) {
     // Widen from the last byte to the first so no unread byte is overwritten.
@@ -126,8 +129,8 @@ bool readFormat(FILE* stream, WavSourceState* state) {
       debugTrace("unsupported WAV format (0x%04x)\n", tag);
       return false;
   }
-  const int32_t dataLength = wavFindChunk(stream, "data");
-  if (dataLength < 0) {
+  uint32_t dataLength = 0;
+  if (wavFindChunkUnsigned(stream, "data", &dataLength) != 0) {
     debugTrace("missing WAV data chunk\n");
     return false;
   }

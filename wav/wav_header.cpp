@@ -126,6 +126,12 @@ int32_t wavBuildHeader(FILE* stream, int32_t formatType, int32_t stereo,
 }
 
 int32_t wavFindChunk(FILE* stream, const char* id) {
+  uint32_t length = 0;
+  const int32_t found = wavFindChunkUnsigned(stream, id, &length);
+  return found < 0 ? found : static_cast<int32_t>(length);
+}
+
+int32_t wavFindChunkUnsigned(FILE* stream, const char* id, uint32_t* length) {
   const off_t remembered = ftello(stream);
   uint8_t head[12];
   if (fseeko(stream, 0, SEEK_SET) != 0 ||
@@ -147,7 +153,8 @@ int32_t wavFindChunk(FILE* stream, const char* id) {
     const uint32_t bodyLength = readLe32(chunk + 4);
     if (memcmp(chunk, id, 4) == 0) {
       fseeko(stream, 0, SEEK_CUR);
-      return static_cast<int32_t>(bodyLength);
+      *length = bodyLength;
+      return 0;
     }
     // Unsigned, padded to even: the walk only ever moves forward.
     const uint64_t skip = static_cast<uint64_t>(bodyLength) + (bodyLength & 1u);
@@ -172,9 +179,14 @@ int32_t wavUpdateSizes(FILE* stream, int32_t formatType, int32_t stereo,
   }
   const uint64_t headerLength =
       static_cast<uint64_t>(wavHeaderLength(formatType, stereo));
-  if (wavFindChunk(stream, "fact") < 0) return kWavUpdateNoFact;
+  uint32_t chunkLength = 0;
+  if (wavFindChunkUnsigned(stream, "fact", &chunkLength) != 0) {
+    return kWavUpdateNoFact;
+  }
   if (!writeLe32(stream, frameCount)) return kWavUpdateWriteFact;
-  if (wavFindChunk(stream, "data") < 0) return kWavUpdateNoData;
+  if (wavFindChunkUnsigned(stream, "data", &chunkLength) != 0) {
+    return kWavUpdateNoData;
+  }
   if (fseeko(stream, -4, SEEK_CUR) != 0) return kWavUpdateSeekDataSize;
   if (!writeLe32(stream, static_cast<uint32_t>(length - headerLength))) {
     return kWavUpdateWriteData;

@@ -71,9 +71,17 @@ int32_t wavBuildHeader(FILE* stream, int32_t formatType, int32_t stereo,
 // forward and ends.
 int32_t wavFindChunk(FILE* stream, const char* id);
 
+// As wavFindChunk, but stores the body length unsigned in *length and
+// returns 0 on success, so that a chunk of 2 GiB or more (the sink's
+// recordings reach 4 GiB) is found too. On failure returns the kWavFind*
+// code with the stream back where it was and *length untouched.
+// REQUIRES: length != nullptr.
+int32_t wavFindChunkUnsigned(FILE* stream, const char* id, uint32_t* length);
+
 // Patches the RIFF size (file length - 8), the fact count and the data size
-// (file length - header length). Returns 0 with the stream back at its
-// position, or one of the kWavUpdate* codes.
+// (file length - header length); a data chunk of 2 GiB or more is patched
+// like any other. Returns 0 with the stream back at its position, or one of
+// the kWavUpdate* codes.
 // REQUIRES: the file length is at most kWavMaxFileLength.
 int32_t wavUpdateSizes(FILE* stream, int32_t formatType, int32_t stereo,
                        uint32_t frameCount);

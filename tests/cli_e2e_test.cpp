@@ -1,0 +1,320 @@
+// End-to-end tests of the command line: every message, the exact standard
+// error output and the exit status the shell sees.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_wav.h"
+#include "tests/run_program.h"
+#include "tests/test_files.h"
+
+namespace {
+
+using e2e::Bytes;
+using run_program::runProgram;
+using run_program::RunResult;
+using run_program::shellStatus;
+using test_files::TempDir;
+
+// Written out here rather than taken from the program, so a slip in the
+// program's text shows.
+const char kUsage[] =
+    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) [(-f FILE)|(-F "
+    "FILE)]\n"
+    "\t-h HOST    - hostname or IP of computer running tapd (default: "
+    "localhost)\n"
+    "\t-p PORT    - port number of tapd (default: 20000)\n"
+    "\t-q QUEUE   - LDCC queue name\n"
+    "\t-t         - test mode: do not send queue name, just read from socket\n"
+    "\t-a         - treat incoming audio data as a-law (default)\n"
+    "\t-u         - treat incoming audio data as u-law\n"
+    "\t-r         - treat incoming audio data as RTP stream\n"
+    "\t-i WAV     - read audio data from WAV file\n"
+    "\t-F FILE    - WAV file to be created\n"
+    "\t-f FILE    - WAV file to be appended or created\n";
+
+// What the program writes to standard error for `message`: the message line
+// (none when empty), then the usage text, ending in an empty line.
+std::string usageOutput(const std::string& program,
+                        const std::string& message) {
+  std::string out;
+  if (!message.empty()) out += program + ": " + message + "\n";
+  return out + "Usage: " + program + " " + kUsage + "\n";
+}
+
+RunResult runHearkener(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{e2e::hearkenerExe()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProgram(argv);
+}
+
+struct MessageCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string message;
+  int32_t code;
+};
+
+// No recording service listens on the test machine (port 1 and the default
+// port 20000 on this host), so every run that gets past parsing without -i
+// ends in "could not open audio stream".
+const MessageCase kMessageCases[] = {
+    {"NoArguments", {}, "missing queue parameter", -9},
+    {"OnlyHost", {"-h", "recorder"}, "missing queue parameter", -9},
+    {"HostAndPortOnly",
+     {"-h", "recorder", "-p", "20001"},
+     "missing queue parameter",
+     -9},
+    {"InputModeOnly", {"-u", "-r", "-a"}, "missing queue parameter", -9},
+    {"OutputOnly", {"-F", "x.wav"}, "missing queue parameter", -9},
+    {"QueueLast", {"-q"}, "missing queue name", -9},
+    {"QueueLastAfterOthers",
+     {"-h", "recorder", "-q"},
+     "missing queue name",
+     -9},
+    {"HostLast", {"-q", "sales", "-h"}, "missing host name", -9},
+    {"PortLast", {"-q", "sales", "-p"}, "missing port number", -9},
+    {"CreateFileLast", {"-q", "sales", "-F"}, "missing file name", -9},
+    {"AppendFileLast", {"-q", "sales", "-f"}, "missing file name", -9},
+    {"InputFileLast", {"-i"}, "missing file name", -9},
+    {"DashS", {"-q", "sales", "-s"}, "illegal argument: -s", -9},
+    {"Unknown", {"--help"}, "illegal argument: --help", -9},
+    {"CombinedFlags", {"-tu"}, "illegal argument: -tu", -9},
+    {"WrongCase", {"-Q", "sales"}, "illegal argument: -Q", -9},
+    {"EmptyArgument", {""}, "illegal argument: ", -9},
+    {"AttachedValue", {"-qsales"}, "illegal argument: -qsales", -9},
+    // Parsing stops at the first error: the later "-q" standing last is
+    // never looked at.
+    {"FirstErrorWins", {"-x", "-q"}, "illegal argument: -x", -9},
+    // A value is taken whatever it looks like.
+    {"ValueLooksLikeOption",
+     {"-q", "-x", "-h", "127.0.0.1", "-p", "1"},
+     "could not open audio stream",
+     -5},
+    {"PortNotANumber",
+     {"-p", "abc", "-q", "sales"},
+     "could not open audio stream",
+     -5},
+    {"TestModeWithoutQueue", {"-t"}, "could not open audio stream", -5},
+    {"TestModeRtp",
+     {"-t", "-r", "-h", "127.0.0.1", "-p", "1"},
+     "could not open audio stream",
+     -5},
+    {"QueueAndTestMode",
+     {"-q", "sales", "-t", "-u", "-h", "127.0.0.1", "-p", "1"},
+     "could not open audio stream",
+     -5},
+    {"MissingInputFile",
+     {"-i", "/nonexistent/hearkener/in.wav"},
+     "could not open audio file",
+     -3},
+    {"InputIsAFolder", {"-i", "/"}, "could not open audio file", -3},
+};
+
+TEST(CommandLineE2e, EveryMessageComesWithTheUsageAndItsExitStatus) {
+  for (const MessageCase& c : kMessageCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult run = runHearkener(c.args);
+    ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
+    EXPECT_EQ(run.exitStatus, shellStatus(c.code));
+    const std::string expected = usageOutput(e2e::hearkenerExe(), c.message);
+    if (c.code != -5) {
+      EXPECT_EQ(run.err, expected);
+    } else {
+      // The socket layer may first report why the connection failed, in
+      // lines of its own ending in "\r\n".
+      ASSERT_GE(run.err.size(), expected.size()) << run.err;
+      const size_t split = run.err.size() - expected.size();
+      EXPECT_EQ(run.err.substr(split), expected);
+      const std::string reports = run.err.substr(0, split);
+      EXPECT_TRUE(reports.empty() ||
+                  reports.compare(reports.size() - 2, 2, "\r\n") == 0)
+          << reports;
+      EXPECT_EQ(reports.find("Usage:"), std::string::npos) << reports;
+    }
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(CommandLineE2e, OverlongArgumentIsCutNotOverflowed) {
+  const std::string arg = "-" + std::string(3000, 'z');
+  const RunResult run = runHearkener({arg});
+  ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
+  EXPECT_EQ(run.exitStatus, shellStatus(-9));
+  const std::string prefix =
+      std::string(e2e::hearkenerExe()) + ": illegal argument: -zzz";
+  ASSERT_EQ(run.err.compare(0, prefix.size(), prefix), 0)
+      << run.err.substr(0, 200);
+  const size_t lineEnd = run.err.find('\n');
+  ASSERT_NE(lineEnd, std::string::npos);
+  const std::string program = e2e::hearkenerExe();
+  // The message is cut to what its 1024-byte buffer holds.
+  EXPECT_LE(lineEnd, program.size() + 2 + 1023);
+  EXPECT_EQ(run.err.substr(lineEnd + 1), usageOutput(program, ""));
+}
+
+// The name in the messages is the first argument as typed, not the path of
+// the executable.
+TEST(CommandLineE2e, ProgramNameIsTheFirstArgumentAsTyped) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string alias = dir.file("hk");
+  ASSERT_EQ(symlink(e2e::hearkenerExe(), alias.c_str()), 0);
+  const RunResult run = runProgram({alias, "-s"});
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exitStatus, shellStatus(-9));
+  EXPECT_EQ(run.err, usageOutput(alias, "illegal argument: -s"));
+}
+
+// The invalid inputs that the WAV source refuses at open.
+TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  e2e::WavSpec pcm;
+  pcm.tag = 0x0001;
+  pcm.data = Bytes(100, 0);
+  e2e::WavSpec wideband;
+  wideband.rate = 16000;
+  wideband.data = Bytes(100, 0);
+  e2e::WavSpec sixChannels;
+  sixChannels.channels = 6;
+  sixChannels.data = Bytes(120, 0);
+  Bytes unpatched = e2e::recordingOf(Bytes(100, 0x55));
+  for (size_t offset : {4, 46, 54}) {
+    for (size_t i = 0; i < 4; ++i) unpatched[offset + i] = 0;
+  }
+  Bytes noData = e2e::buildWav(e2e::WavSpec{});
+  noData.resize(noData.size() - 8);  // drop the data chunk header
+  noData[4] = static_cast<uint8_t>(noData.size() - 8);
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"empty.wav", Bytes()},
+      {"text.wav", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}},
+      {"pcm.wav", e2e::buildWav(pcm)},
+      {"wideband.wav", e2e::buildWav(wideband)},
+      {"six.wav", e2e::buildWav(sixChannels)},
+      {"unpatched.wav", unpatched},
+      {"nodata.wav", noData},
+  };
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string in = dir.file(name);
+    const std::string out = dir.file("out-" + name);
+    ASSERT_TRUE(test_files::writeFile(in, bytes));
+    const RunResult run = runHearkener({"-i", in, "-F", out});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(-3));
+    EXPECT_EQ(run.err,
+              usageOutput(e2e::hearkenerExe(), "could not open audio file"));
+    // Nothing is opened after the source failed.
+    EXPECT_FALSE(test_files::fileExists(out));
+  }
+}
+
+// With -i the network settings and the input mode are ignored: the A-law
+// bytes pass unchanged (not taken as u-law or as a framed stream).
+TEST(CommandLineE2e, InputFileIgnoresNetworkOptionsAndInputMode) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  e2e::WavSpec spec;
+  spec.data = e2e::patternBytes(2048);
+  const std::string in = dir.file("in.wav");
+  const std::string out = dir.file("out.wav");
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  for (const char* mode : {"-u", "-r"}) {
+    SCOPED_TRACE(mode);
+    const RunResult run =
+        runHearkener({"-q", "sales", "-h", "no.such.host.invalid", "-p", "1",
+                      "-t", mode, "-i", in, "-F", out});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(
+        e2e::difference(test_files::readFile(out), e2e::recordingOf(spec.data)),
+        "");
+  }
+}
+
+// Without -f/-F the output is the sound device; a machine without one ends
+// the run at once with status 0 (at most a one-line notice, never the usage
+// text). Where a device exists the short input simply plays.
+TEST(CommandLineE2e, NoSoundDeviceIsNotAnError) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  e2e::WavSpec spec;
+  spec.data = Bytes(160, 0xD5);
+  const std::string in = dir.file("in.wav");
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  const RunResult run = runHearkener({"-i", in});
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err.find("Usage:"), std::string::npos) << run.err;
+  EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(CommandLineE2e, OutputInMissingFolderIsReported) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  e2e::WavSpec spec;
+  spec.data = Bytes(160, 0xD5);
+  const std::string in = dir.file("in.wav");
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  for (const char* option : {"-F", "-f"}) {
+    SCOPED_TRACE(option);
+    const std::string out = dir.file("missing/out.wav");
+    const RunResult run = runHearkener({"-i", in, option, out});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(-4));
+    EXPECT_EQ(run.err,
+              usageOutput(e2e::hearkenerExe(), "could not open output file"));
+    EXPECT_FALSE(test_files::fileExists(dir.file("missing")));
+  }
+}
+
+// Appending to something that is not a finished recording of the program's
+// own layout is refused and the file is left exactly as it was.
+TEST(CommandLineE2e, AppendRefusesFilesItCannotContinue) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  e2e::WavSpec input;
+  input.data = e2e::patternBytes(1000);
+  const std::string in = dir.file("in.wav");
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(input)));
+
+  e2e::WavSpec ulawMono;
+  ulawMono.tag = e2e::kTagUlaw;
+  ulawMono.channels = 1;
+  ulawMono.data = e2e::patternBytes(500, 3);
+  Bytes unpatched = e2e::recordingOf(e2e::patternBytes(300, 4));
+  for (size_t offset : {4, 46, 54}) {
+    for (size_t i = 0; i < 4; ++i) unpatched[offset + i] = 0;
+  }
+  Bytes trailingChunk = e2e::recordingOf(e2e::patternBytes(200, 5));
+  const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+  trailingChunk.insert(trailingChunk.end(), list.begin(), list.end());
+  trailingChunk[4] = static_cast<uint8_t>(trailingChunk.size() - 8);
+
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"notes.txt", Bytes{'m', 'y', ' ', 'n', 'o', 't', 'e', 's', '\n'}},
+      {"short.wav", Bytes{'R', 'I', 'F', 'F', 0, 0}},
+      {"ulaw-mono.wav", e2e::buildWav(ulawMono)},
+      {"unpatched.wav", unpatched},
+      {"trailing-chunk.wav", trailingChunk},
+  };
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string out = dir.file(name);
+    ASSERT_TRUE(test_files::writeFile(out, bytes));
+    const RunResult run = runHearkener({"-i", in, "-f", out});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(-4));
+    EXPECT_EQ(run.err,
+              usageOutput(e2e::hearkenerExe(), "could not open output file"));
+    EXPECT_EQ(e2e::difference(test_files::readFile(out), bytes), "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+#include "wav/wav_file_sink.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "tests/test_files.h"
+#include "wav/wav_header.h"
+
+namespace {
+
+using test_files::Bytes;
+using test_files::le32At;
+using test_files::putLe32;
+using test_files::putText;
+using test_files::readFile;
+using test_files::TempDir;
+using test_files::writeFile;
+
+Bytes pattern(size_t length, uint8_t seed) {
+  Bytes bytes(length);
+  for (size_t i = 0; i < length; ++i) {
+    bytes[i] = static_cast<uint8_t>(seed + i * 7);
+  }
+  return bytes;
+}
+
+// A complete WAV file of the given layout holding `audio`, with its sizes
+// patched as a finished recording has them.
+Bytes makeWav(int32_t formatType, int32_t stereo, const Bytes& audio) {
+  FILE* stream = tmpfile();
+  EXPECT_NE(stream, nullptr);
+  if (stream == nullptr) return {};
+  wavBuildHeader(stream, formatType, stereo, 0);
+  if (!audio.empty()) fwrite(audio.data(), 1, audio.size(), stream);
+  wavUpdateSizes(stream, formatType, stereo,
+                 static_cast<uint32_t>(audio.size() / 2));
+  fflush(stream);
+  fseek(stream, 0, SEEK_END);
+  Bytes bytes(static_cast<size_t>(ftell(stream)));
+  rewind(stream);
+  EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), stream), bytes.size());
+  fclose(stream);
+  return bytes;
+}
+
+// One run of the sink: open, write `audio` in 1024-byte blocks, close.
+// Returns the close result, or -100 when the sink did not open.
+Result writeRun(const std::string& path, int32_t append, const Bytes& audio) {
+  AudioSink* sink = openWavFileSink(path.c_str(), append, nullptr);
+  if (sink == nullptr) return -100;
+  for (size_t at = 0; at < audio.size(); at += 1024) {
+    const int32_t length = static_cast<int32_t>(std::min<size_t>(1024, audio.size() - at));
+    EXPECT_EQ(sink->write(sink, audio.data() + at, length), length);
+  }
+  const Result closed = sink->close(sink);
+  sink->destroy(sink);
+  return closed;
+}
+
+// The file is our 58-byte A-law stereo recording of exactly `audio`.
+void expectRecording(const std::string& path, const Bytes& audio) {
+  const Bytes bytes = readFile(path);
+  ASSERT_EQ(bytes.size(), 58 + audio.size());
+  Bytes expected = makeWav(kWavFormatAlaw, 1, audio);
+  EXPECT_EQ(le32At(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(le32At(bytes, 46), audio.size() / 2);
+  EXPECT_EQ(le32At(bytes, 54), audio.size());
+  EXPECT_EQ(bytes, expected);
+}
+
+TEST(WavFileSinkTest, CreateReplacesTheFileAndPatchesTheHeader) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  ASSERT_TRUE(writeFile(path, Bytes(100000, 0xEE)));
+  const Bytes audio = pattern(16000, 1);
+  ASSERT_EQ(writeRun(path, 0, audio), 0);
+  expectRecording(path, audio);
+  const Bytes bytes = readFile(path);
+  EXPECT_EQ(le32At(bytes, 4), 16050u);
+  EXPECT_EQ(le32At(bytes, 46), 8000u);
+}
+
+TEST(WavFileSinkTest, AppendContinuesBehindTheExistingAudio) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  const Bytes first = pattern(16000, 1);
+  const Bytes second = pattern(8000, 99);
+  ASSERT_EQ(writeRun(path, 1, first), 0);  // missing: created
+  expectRecording(path, first);
+  ASSERT_EQ(writeRun(path, 1, second), 0);
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  expectRecording(path, both);  // data 24000, fact 12000
+}
+
+TEST(WavFileSinkTest, OddTotalRoundsTheFrameCountDownAndAppendOverwritesTheOddByte) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  const Bytes odd = pattern(16001, 3);
+  ASSERT_EQ(writeRun(path, 0, odd), 0);
+  Bytes bytes = readFile(path);
+  EXPECT_EQ(le32At(bytes, 46), 8000u);
+  EXPECT_EQ(le32At(bytes, 54), 16001u);
+
+  WavPriorState prior;
+  AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_TRUE(prior.existed);
+  EXPECT_EQ(prior.appendOffset, 58u + 16000u);
+  const uint8_t more[2] = {0xA1, 0xA2};
+  EXPECT_EQ(sink->write(sink, more, 2), 2);
+  EXPECT_EQ(sink->close(sink), 0);
+  sink->destroy(sink);
+  Bytes expected(odd.begin(), odd.begin() + 16000);
+  expected.insert(expected.end(), more, more + 2);
+  expectRecording(path, expected);
+}
+
+TEST(WavFileSinkTest, RunWithoutAudioLeavesAValidEmptyRecording) {
+  TempDir dir;
+  for (int32_t append : {0, 1}) {
+    const std::string path = dir.file("empty" + std::to_string(append) + ".wav");
+    ASSERT_EQ(writeRun(path, append, {}), 0);
+    const Bytes bytes = readFile(path);
+    ASSERT_EQ(bytes.size(), 58u);
+    EXPECT_EQ(le32At(bytes, 4), 50u);
+    EXPECT_EQ(le32At(bytes, 46), 0u);
+    EXPECT_EQ(le32At(bytes, 54), 0u);
+  }
+}
+
+TEST(WavFileSinkTest, CloseIsIdempotentAndWritesAfterItFail) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_EQ(sink->wait, nullptr);
+  EXPECT_EQ(sink->read, nullptr);
+  const uint8_t bytes[4] = {1, 2, 3, 4};
+  EXPECT_EQ(sink->write(sink, bytes, 0), 0);
+  EXPECT_EQ(sink->write(sink, bytes, 4), 4);
+  EXPECT_EQ(sink->close(sink), 0);
+  EXPECT_EQ(sink->isOpen.load(), 0);
+  EXPECT_EQ(sink->write(sink, bytes, 4), kResultWavOutput);
+  EXPECT_EQ(sink->close(sink), 0);
+  sink->destroy(sink);
+  expectRecording(path, Bytes(bytes, bytes + 4));
+}
+
+TEST(WavFileSinkTest, DestroyOfAnOpenSinkPatchesTheHeader) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
+  ASSERT_NE(sink, nullptr);
+  const Bytes audio = pattern(10, 5);
+  EXPECT_EQ(sink->write(sink, audio.data(), 10), 10);
+  sink->destroy(sink);
+  expectRecording(path, audio);
+}
+
+TEST(WavFileSinkTest, AppendRefusesWhatIsNotOurRecordingAndLeavesItUntouched) {
+  const Bytes audio = pattern(100, 7);
+  Bytes unpatched = makeWav(kWavFormatAlaw, 1, audio);
+  for (size_t i : {4, 46, 54}) unpatched[i] = unpatched[i + 1] = 0;
+  // Our header with a LIST chunk between fact and data.
+  Bytes listBeforeData = makeWav(kWavFormatAlaw, 1, {});
+  listBeforeData.resize(50);
+  putText(listBeforeData, "LIST");
+  putLe32(listBeforeData, 4);
+  putText(listBeforeData, "INFOdata");
+  putLe32(listBeforeData, 100);
+  listBeforeData.insert(listBeforeData.end(), audio.begin(), audio.end());
+  listBeforeData[4] = static_cast<uint8_t>(listBeforeData.size() - 8);
+  // Our recording followed by another chunk.
+  Bytes listAfterData = makeWav(kWavFormatAlaw, 1, audio);
+  putText(listAfterData, "LIST");
+  putLe32(listAfterData, 4);
+  putText(listAfterData, "INFO");
+  listAfterData[4] = static_cast<uint8_t>(listAfterData.size() - 8);
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"short text", Bytes({'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'})},
+      {"long non-RIFF", Bytes(500, 'x')},
+      {"unpatched header", unpatched},
+      {"PCM", makeWav(kWavFormatPcm16, 1, audio)},
+      {"u-law", makeWav(kWavFormatUlaw, 1, audio)},
+      {"A-law mono", makeWav(kWavFormatAlaw, 0, audio)},
+      {"GSM", makeWav(kWavFormatGsm610, 0, audio)},
+      {"LIST before data", listBeforeData},
+      {"LIST after data", listAfterData},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file("existing.wav");
+    ASSERT_TRUE(writeFile(path, c.bytes));
+    WavPriorState prior;
+    EXPECT_EQ(openWavFileSink(path.c_str(), 1, &prior), nullptr);
+    EXPECT_EQ(readFile(path), c.bytes);
+  }
+}
+
+TEST(WavFileSinkTest, AppendToATruncatedRecordingStartsBehindTheLastWholeFrame) {
+  TempDir dir;
+  const std::string path = dir.file("cut.wav");
+  Bytes bytes = makeWav(kWavFormatAlaw, 1, pattern(1000, 9));
+  bytes.resize(58 + 501);  // declares 1000, holds 501
+  ASSERT_TRUE(writeFile(path, bytes));
+  const Bytes more = {0xB1, 0xB2, 0xB3, 0xB4};
+  ASSERT_EQ(writeRun(path, 1, more), 0);
+  Bytes expected(bytes.begin() + 58, bytes.begin() + 58 + 500);
+  expected.insert(expected.end(), more.begin(), more.end());
+  expectRecording(path, expected);
+}
+
+TEST(WavFileSinkTest, RestorePriorStatePutsTheRecordingBackByteForByte) {
+  const Bytes even = makeWav(kWavFormatAlaw, 1, pattern(16000, 11));
+  const Bytes odd = makeWav(kWavFormatAlaw, 1, pattern(16001, 11));
+  // An odd data length followed by its pad byte: the run overwrites both
+  // the odd byte and the pad.
+  Bytes padded = makeWav(kWavFormatAlaw, 1, pattern(15999, 11));
+  padded.push_back(0x77);
+  padded[4] = static_cast<uint8_t>(padded[4] + 1);
+  TempDir dir;
+  for (const Bytes& original : {even, odd, padded}) {
+    SCOPED_TRACE(original.size());
+    const std::string path = dir.file("keep.wav");
+    ASSERT_TRUE(writeFile(path, original));
+    WavPriorState prior;
+    AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
+    ASSERT_NE(sink, nullptr);
+    const Bytes more = pattern(5000, 13);
+    EXPECT_EQ(sink->write(sink, more.data(), 5000), 5000);
+    sink->destroy(sink);
+    ASSERT_NE(readFile(path), original);
+    EXPECT_EQ(wavRestorePriorState(path.c_str(), prior), 0);
+    EXPECT_EQ(readFile(path), original);
+  }
+}
+
+TEST(WavFileSinkTest, EmptyFileIsAppendedToAndRestoredEmpty) {
+  TempDir dir;
+  const std::string path = dir.file("empty.wav");
+  ASSERT_TRUE(writeFile(path, {}));
+  WavPriorState prior;
+  AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_TRUE(prior.existed);
+  const uint8_t frame[2] = {1, 2};
+  EXPECT_EQ(sink->write(sink, frame, 2), 2);
+  sink->destroy(sink);
+  expectRecording(path, Bytes(frame, frame + 2));
+  EXPECT_EQ(wavRestorePriorState(path.c_str(), prior), 0);
+  EXPECT_EQ(readFile(path).size(), 0u);
+}
+
+TEST(WavFileSinkTest, CreatedFileHasNoPriorState) {
+  TempDir dir;
+  for (int32_t append : {0, 1}) {
+    const std::string path = dir.file("new" + std::to_string(append) + ".wav");
+    WavPriorState prior;
+    prior.existed = true;
+    AudioSink* sink = openWavFileSink(path.c_str(), append, &prior);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_FALSE(prior.existed);
+    sink->destroy(sink);
+    EXPECT_NE(wavRestorePriorState(path.c_str(), prior), 0);
+  }
+}
+
+TEST(WavFileSinkTest, FileInAMissingFolderCannotBeOpened) {
+  TempDir dir;
+  const std::string path = dir.file("no/such/folder/out.wav");
+  EXPECT_EQ(openWavFileSink(path.c_str(), 0, nullptr), nullptr);
+  EXPECT_EQ(openWavFileSink(path.c_str(), 1, nullptr), nullptr);
+}
+
+// The header's sizes are 32-bit: the sink must refuse the write that would
+// take the file beyond 4 GiB - 1 and still leave a valid header.
+TEST(WavFileSinkTest, WritesStopAtTheFourGibibyteLimit) {
+  TempDir dir;
+  const std::string path = dir.file("big.wav");
+  const uint64_t initialData = 0xFFFFFF00u;
+  const uint64_t initialLength = 58 + initialData;
+  {
+    FILE* stream = fopen(path.c_str(), "w+b");
+    ASSERT_NE(stream, nullptr);
+    wavBuildHeader(stream, kWavFormatAlaw, 1, 0);
+    fflush(stream);
+    const bool sparse =
+        ftruncate(fileno(stream), static_cast<off_t>(initialLength)) == 0;
+    if (sparse) {
+      EXPECT_EQ(wavUpdateSizes(stream, kWavFormatAlaw, 1,
+                               static_cast<uint32_t>(initialData / 2)),
+                0);
+    }
+    fclose(stream);
+    if (!sparse) GTEST_SKIP() << "no room for a sparse 4 GiB file";
+  }
+  AudioSink* sink = openWavFileSink(path.c_str(), 1, nullptr);
+  ASSERT_NE(sink, nullptr);
+  const Bytes block = pattern(200, 17);
+  // 197 bytes of room are left.
+  EXPECT_EQ(sink->write(sink, block.data(), 100), 100);
+  EXPECT_EQ(sink->write(sink, block.data() + 100, 98), kResultWavOutput);
+  EXPECT_EQ(sink->write(sink, block.data() + 100, 97), 97);
+  EXPECT_EQ(sink->write(sink, block.data() + 197, 1), kResultWavOutput);
+  EXPECT_EQ(sink->close(sink), 0);
+  sink->destroy(sink);
+
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(static_cast<uint64_t>(info.st_size), 0xFFFFFFFFu);
+  FILE* stream = fopen(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  Bytes header(58);
+  EXPECT_EQ(fread(header.data(), 1, 58, stream), 58u);
+  Bytes tail(197);
+  EXPECT_EQ(fseeko(stream, static_cast<off_t>(initialLength), SEEK_SET), 0);
+  EXPECT_EQ(fread(tail.data(), 1, tail.size(), stream), tail.size());
+  fclose(stream);
+  EXPECT_EQ(le32At(header, 4), 0xFFFFFFF7u);
+  EXPECT_EQ(le32At(header, 54), 0xFFFFFFFFu - 58);
+  EXPECT_EQ(le32At(header, 46), (0xFFFFFFFFu - 58) / 2);
+  EXPECT_EQ(tail, Bytes(block.begin(), block.begin() + 197));
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include "app/stop_control.h"
 #include "net/stream_source.h"
 #include "sound/sound_device_sink.h"
+#include "support/console_report.h"
 #include "support/debug_trace.h"
 #include "support/file_utils.h"
 #include "wav/wav_file_sink.h"
@@ -79,7 +80,12 @@ Result hearkenerMain(int argc, char** argv) {
       result = printUsage(argv, kResultWavOutput, "could not open output file");
     }
   } else {
-    sink = openSoundDeviceSink();
+    int32_t soundOpen = kWaveOutOk;
+    sink = openSoundDeviceSink(&stopRequested, &soundOpen);
+    if (sink == nullptr && soundOpen == kWaveOutNoDevice) {
+      // Nothing will be heard; the run still ends with 0.
+      consoleReport("%s", kSoundNoDeviceMessage);
+    }
   }
   debugTrace("out=%p\n", static_cast<void*>(sink));
 

@@ -1,9 +1,231 @@
 #include "sound/sound_device_sink.h"
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <new>
+
+#include "codecs/g711.h"
+#include "sound/counting_semaphore.h"
 #include "support/debug_trace.h"
 
-// This build has no playback backend yet: there is never a device.
-AudioSink* openSoundDeviceSink() {
-  debugTrace("no sound device available\n");
-  return nullptr;
+const char kSoundNoDeviceMessage[] = "no audio device available\r\n";
+
+namespace {
+
+// One 16-bit sample per currency byte.
+constexpr int32_t kSamplesPerBuffer = kSoundBufferBytes / 2;
+
+struct SoundSinkState {
+  // Declared first so that it outlives the device, whose done callbacks
+  // release it.
+  CountingSemaphore freeBuffers{kSoundBufferCount, kSoundBufferCount};
+  std::unique_ptr<uint8_t[]> blocks[kSoundBufferCount];
+  WaveOutBuffer buffers[kSoundBufferCount];
+  int32_t currentBuffer = 0;
+  int32_t fill = 0;  // samples stored in the current buffer
+  // True while the current buffer holds a unit of freeBuffers, i.e. from
+  // its first sample until it is queued.
+  bool holdsCurrent = false;
+  const std::atomic<int32_t>* stopFlag = nullptr;
+  // Declared last so that it is closed (no callback runs any more) before
+  // the buffers and the semaphore go.
+  std::unique_ptr<WaveOutDevice> device;
+};
+
+SoundSinkState* stateOf(AudioSink* sink) {
+  return static_cast<SoundSinkState*>(sink->state);
+}
+
+bool stopRequested(const SoundSinkState* state) {
+  return state->stopFlag != nullptr && state->stopFlag->load() != 0;
+}
+
+// The device's done notification: the buffer is free again.
+void soundBufferDone(void* context, WaveOutBuffer* /*buffer*/) {
+  static_cast<CountingSemaphore*>(context)->release();
+}
+
+// Takes a unit of the free-buffer semaphore for the current buffer, waiting
+// for the device to hand one back. False when a stop is requested or the
+// sink closes first.
+bool takeFreeBuffer(const AudioSink* sink, SoundSinkState* state) {
+  if (state->freeBuffers.acquireFor(0)) return true;
+  for (;;) {
+    if (stopRequested(state) || sink->isOpen.load() != 1) {
+      debugTrace("stop requested while waiting for a free buffer\n");
+      return false;
+    }
+    if (state->freeBuffers.acquireFor(kSoundStopCheckMs)) return true;
+  }
+}
+
+// Hands the full current buffer to the device and moves on to the next.
+void queueCurrent(SoundSinkState* state) {
+  WaveOutBuffer* buffer = &state->buffers[state->currentBuffer];
+  if (state->device->queue(buffer) != kWaveOutOk) {
+    // Not played, so no done notification will give its unit back.
+    state->freeBuffers.release();
+  }
+  state->holdsCurrent = false;
+  state->currentBuffer = (state->currentBuffer + 1) % kSoundBufferCount;
+  state->fill = 0;
+}
+
+Result soundSinkWrite(AudioSink* sink, const uint8_t* bytes, int32_t length) {
+  if (!endpointUsable(sink)) return kResultSoundNotOpen;
+  SoundSinkState* state = stateOf(sink);
+  if (bytes == nullptr || length <= 0) return 0;
+  int32_t consumed = 0;
+  while (consumed < length && sink->isOpen.load() == 1) {
+    if (!state->holdsCurrent) {
+      if (!takeFreeBuffer(sink, state)) break;
+      state->holdsCurrent = true;
+    }
+    const int32_t count =
+        std::min(length - consumed, kSamplesPerBuffer - state->fill);
+    uint8_t* out = state->blocks[state->currentBuffer].get() + 2 * state->fill;
+    for (int32_t i = 0; i < count; ++i) {
+      const uint16_t sample =
+          static_cast<uint16_t>(alawToLinear(bytes[consumed + i]));
+      out[2 * i] = static_cast<uint8_t>(sample);
+      out[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
+    }
+    consumed += count;
+    state->fill += count;
+    if (state->fill == kSamplesPerBuffer) queueCurrent(state);
+  }
+  return consumed;
+}
+
+// Lets the device play what is queued: takes back units as buffers come
+// back, until all are back, kSoundPlayOutLimitMs have passed or a stop is
+// requested. Returns the number of units taken.
+int32_t playOut(SoundSinkState* state) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(kSoundPlayOutLimitMs);
+  int32_t taken = 0;
+  while (taken < kSoundBufferCount && !stopRequested(state)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - Clock::now())
+                          .count();
+    if (left <= 0) {
+      debugTrace("queued audio did not play out in time\n");
+      break;
+    }
+    const int32_t slice =
+        static_cast<int32_t>(std::min<int64_t>(left, kSoundStopCheckMs));
+    if (state->freeBuffers.acquireFor(slice)) ++taken;
+  }
+  return taken;
+}
+
+Result soundSinkClose(AudioSink* sink) {
+  if (!endpointUsable(sink)) return kResultOk;
+  SoundSinkState* state = stateOf(sink);
+  if (state->holdsCurrent) {
+    // The partly filled buffer was never queued: it is dropped unplayed.
+    state->freeBuffers.release();
+    state->holdsCurrent = false;
+    state->fill = 0;
+  }
+  int32_t taken = stopRequested(state) ? 0 : playOut(state);
+  state->device->reset();
+  // The reset has handed every queued buffer back, so the remaining units
+  // are all there; a unit that is not only means a faulty device, which the
+  // close below silences for good before the blocks are freed.
+  for (; taken < kSoundBufferCount; ++taken) {
+    if (!state->freeBuffers.acquireFor(0)) {
+      debugTrace("%d audio buffers not handed back\n",
+                 kSoundBufferCount - taken);
+      break;
+    }
+  }
+  for (int32_t k = 0; k < kSoundBufferCount; ++k) {
+    const int32_t index = (state->currentBuffer + k) % kSoundBufferCount;
+    state->device->unprepare(&state->buffers[index]);
+  }
+  state->device->close();
+  state->device.reset();
+  for (std::unique_ptr<uint8_t[]>& block : state->blocks) block.reset();
+  sink->isOpen.store(0);
+  return kResultOk;
+}
+
+void soundSinkDestroy(AudioSink* sink) {
+  if (sink == nullptr) return;
+  soundSinkClose(sink);
+  delete stateOf(sink);
+  delete sink;
+}
+
+}  // namespace
+
+AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
+                                   const std::atomic<int32_t>* stopFlag,
+                                   int32_t* openResult) {
+  int32_t ignored = kWaveOutOk;
+  int32_t& result = openResult != nullptr ? *openResult : ignored;
+  result = kWaveOutNoMemory;
+  debugTrace("opening audio device...\n");
+  std::unique_ptr<AudioSink> sink(new (std::nothrow) AudioSink);
+  if (sink == nullptr) {
+    debugTrace("could not allocate memory\n");
+    return nullptr;
+  }
+  std::unique_ptr<SoundSinkState> state(new (std::nothrow) SoundSinkState);
+  if (state == nullptr) {
+    debugTrace("could not allocate memory\n");
+    return nullptr;
+  }
+  state->stopFlag = stopFlag;
+
+  const WaveOutFormat format;  // 16-bit, 2 channels, 8000 Hz
+  result = open(format, soundBufferDone, &state->freeBuffers, &state->device);
+  if (result != kWaveOutOk || state->device == nullptr) {
+    switch (result) {
+      case kWaveOutNoDevice:
+        debugTrace("no audio device available\n");
+        break;
+      case kWaveOutBadFormat:
+        debugTrace("Bad audio format\n");
+        break;
+      case kWaveOutNoMemory:
+        debugTrace("could not allocate memory\n");
+        break;
+      default:
+        debugTrace("Can't open sound device\n");
+        result = kWaveOutDeviceRefused;
+        break;
+    }
+    return nullptr;
+  }
+
+  for (int32_t i = 0; i < kSoundBufferCount; ++i) {
+    state->blocks[i].reset(new (std::nothrow) uint8_t[kSoundBufferBytes]);
+    if (state->blocks[i] == nullptr) {
+      debugTrace("could not allocate memory\n");
+      result = kWaveOutNoMemory;
+      return nullptr;
+    }
+    WaveOutBuffer& buffer = state->buffers[i];
+    buffer.data = state->blocks[i].get();
+    buffer.length = kSoundBufferBytes;
+    // A buffer the device refuses is simply not played: its queue fails.
+    state->device->prepare(&buffer);
+  }
+
+  sink->destroy = soundSinkDestroy;
+  sink->close = soundSinkClose;
+  sink->write = soundSinkWrite;
+  sink->state = state.release();
+  sink->isOpen.store(1);
+  result = kWaveOutOk;
+  return sink.release();
+}
+
+AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
+                               int32_t* openResult) {
+  return openSoundDeviceSinkWith(waveOutOpen, stopFlag, openResult);
 }

@@ -1,0 +1,387 @@
+// The sound device sink over a paced stand-in for the device: what is
+// queued and played, real-time pacing of a fast source, late and reset
+// notifications, stops, play-out at the end, and creation failures.
+#include "sound/sound_device_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "codecs/g711.h"
+#include "tests/paced_wave_out.h"
+
+namespace {
+
+using paced_wave_out::Bytes;
+using paced_wave_out::Options;
+using paced_wave_out::PacedWaveOut;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kBytesPerBuffer = kSoundBufferBytes / 2;  // currency bytes
+// What "promptly" allows: a few stop checks plus scheduling on a busy
+// machine, far below the 2 s a queue takes to play out.
+constexpr int64_t kPromptMs = 300;
+
+// Deterministic currency bytes that differ from buffer to buffer, so a
+// buffer rewritten with later audio shows.
+Bytes currency(size_t length, uint32_t seed = 7) {
+  Bytes bytes(length);
+  uint32_t x = seed;
+  for (uint8_t& byte : bytes) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(x >> 16);
+  }
+  return bytes;
+}
+
+// The 16-bit little-endian samples a device must play for `bytes`.
+Bytes expansion(const Bytes& bytes, size_t length) {
+  Bytes pcm;
+  for (size_t i = 0; i < length; ++i) {
+    const uint16_t sample = static_cast<uint16_t>(alawToLinear(bytes[i]));
+    pcm.push_back(static_cast<uint8_t>(sample));
+    pcm.push_back(static_cast<uint8_t>(sample >> 8));
+  }
+  return pcm;
+}
+
+int64_t msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                               start)
+      .count();
+}
+
+// A sink over a fresh paced device, destroyed at the end of the test.
+struct Fixture {
+  explicit Fixture(Options options)
+      : device(std::make_shared<PacedWaveOut>(options)),
+        sink(openSoundDeviceSinkWith(device->opener(), &stop, &openResult)) {}
+  ~Fixture() {
+    if (sink != nullptr) sink->destroy(sink);
+  }
+  // Writes `bytes` in blocks of `block` (as the main loop does); returns
+  // the total the sink accepted.
+  int64_t writeAll(const Bytes& bytes, size_t block = 1024) {
+    int64_t total = 0;
+    for (size_t at = 0; at < bytes.size(); at += block) {
+      const int32_t length =
+          static_cast<int32_t>(std::min(block, bytes.size() - at));
+      const Result written = sink->write(sink, bytes.data() + at, length);
+      if (written < 0) return written;
+      total += written;
+      if (written < length) break;
+    }
+    return total;
+  }
+
+  std::atomic<int32_t> stop{0};
+  int32_t openResult = -100;
+  std::shared_ptr<PacedWaveOut> device;
+  AudioSink* sink;
+};
+
+Options instant() {
+  Options options;
+  options.bufferMs = 0;
+  return options;
+}
+
+TEST(SoundDeviceSink, OpensTheDeviceWithTheCurrencyFormat) {
+  Fixture f(instant());
+  ASSERT_NE(f.sink, nullptr);
+  EXPECT_EQ(f.openResult, kWaveOutOk);
+  EXPECT_EQ(f.sink->isOpen.load(), 1);
+  EXPECT_EQ(f.sink->wait, nullptr);
+  EXPECT_EQ(f.sink->read, nullptr);
+  const WaveOutFormat format = f.device->format();
+  EXPECT_EQ(format.channels, 2);
+  EXPECT_EQ(format.samplesPerSecond, 8000);
+  EXPECT_EQ(format.bitsPerSample, 16);
+}
+
+struct QueueCase {
+  const char* name;
+  std::vector<int32_t> writes;  // block lengths, in order
+  int32_t queued;               // buffers queued after the writes
+};
+
+class SoundSinkQueueing : public ::testing::TestWithParam<QueueCase> {};
+
+// Only full buffers are queued; a closing sink plays every full one in
+// order and drops the partly filled last one.
+TEST_P(SoundSinkQueueing, QueuesFullBuffersAndPlaysThemInOrder) {
+  const QueueCase& c = GetParam();
+  Fixture f(instant());
+  ASSERT_NE(f.sink, nullptr);
+  size_t total = 0;
+  for (int32_t length : c.writes) total += static_cast<size_t>(length);
+  const Bytes audio = currency(total);
+  size_t at = 0;
+  for (int32_t length : c.writes) {
+    EXPECT_EQ(f.sink->write(f.sink, audio.data() + at, length), length);
+    at += static_cast<size_t>(length);
+  }
+  EXPECT_EQ(f.device->queuedCount(), c.queued);
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.device->played(),
+            expansion(audio, static_cast<size_t>(c.queued) * kBytesPerBuffer));
+  EXPECT_EQ(f.device->overwrites(), 0);
+  EXPECT_EQ(f.device->invalidQueues(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, SoundSinkQueueing,
+    ::testing::Values(QueueCase{"OneBlockFillsTwoBuffers", {1024}, 2},
+                      QueueCase{"OneByteQueuesNothing", {1}, 0},
+                      QueueCase{"FiveHundredElevenMoreQueueOne", {1, 511}, 1},
+                      QueueCase{"PartLastBufferUnplayed", {700, 700, 700}, 4},
+                      QueueCase{"OddBlocksKeepTheOrder", {3, 1021, 5, 507}, 3},
+                      QueueCase{
+                          "ThreeLapsOfTheRing", {3 * 64 * 512 + 77}, 192}),
+    [](const ::testing::TestParamInfo<QueueCase>& info) {
+      return info.param.name;
+    });
+
+TEST(SoundDeviceSink, CloseIsIdempotentAndWriteAfterItIsNotOpen) {
+  Fixture f(instant());
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(600);
+  ASSERT_EQ(f.sink->write(f.sink, audio.data(), 600), 600);
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->isOpen.load(), 0);
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->write(f.sink, audio.data(), 600), kResultSoundNotOpen);
+  EXPECT_EQ(f.device->resets(), 1);
+  EXPECT_EQ(f.device->played().size(), static_cast<size_t>(kSoundBufferBytes));
+  EXPECT_EQ(f.sink->write(nullptr, audio.data(), 1), kResultSoundNotOpen);
+}
+
+TEST(SoundDeviceSink, DestroyClosesAnOpenSink) {
+  Options options = instant();
+  options.paused = true;
+  auto device = std::make_shared<PacedWaveOut>(options);
+  std::atomic<int32_t> stop{0};
+  AudioSink* sink = openSoundDeviceSinkWith(device->opener(), &stop);
+  ASSERT_NE(sink, nullptr);
+  const Bytes audio = currency(3 * kBytesPerBuffer);
+  ASSERT_EQ(sink->write(sink, audio.data(), 3 * kBytesPerBuffer),
+            3 * kBytesPerBuffer);
+  stop.store(1);
+  sink->destroy(sink);
+  EXPECT_EQ(device->resets(), 1);
+  EXPECT_EQ(device->heldNow(), 0);
+  EXPECT_EQ(device->doneCount(), 3);
+}
+
+struct OpenFailureCase {
+  const char* name;
+  int32_t deviceResult;
+  int32_t openResult;
+};
+
+class SoundSinkOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {
+};
+
+TEST_P(SoundSinkOpenFailure, ReturnsNoSinkAndTheReason) {
+  Options options = instant();
+  options.openResult = GetParam().deviceResult;
+  Fixture f(options);
+  EXPECT_EQ(f.sink, nullptr);
+  EXPECT_EQ(f.openResult, GetParam().openResult);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, SoundSinkOpenFailure,
+    ::testing::Values(
+        OpenFailureCase{"NoDevice", kWaveOutNoDevice, kWaveOutNoDevice},
+        OpenFailureCase{"BadFormat", kWaveOutBadFormat, kWaveOutBadFormat},
+        OpenFailureCase{"Refused", kWaveOutDeviceRefused,
+                        kWaveOutDeviceRefused},
+        OpenFailureCase{"NoMemory", kWaveOutNoMemory, kWaveOutNoMemory},
+        OpenFailureCase{"UnknownFailure", -77, kWaveOutDeviceRefused}),
+    [](const ::testing::TestParamInfo<OpenFailureCase>& info) {
+      return info.param.name;
+    });
+
+// A source faster than real time fills the ring, then waits in write for
+// the device to hand a buffer back; no held buffer is ever rewritten.
+TEST(SoundSinkPacing, FastSourceWaitsOnceTheRingIsQueued) {
+  Options options;
+  options.bufferMs = 4;
+  options.paused = true;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(kSoundBufferCount * kBytesPerBuffer + 1);
+  std::atomic<bool> returned{false};
+  auto writer = std::async(std::launch::async, [&] {
+    const Result written =
+        f.sink->write(f.sink, audio.data(), static_cast<int32_t>(audio.size()));
+    returned.store(true);
+    return written;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(f.device->heldNow(), kSoundBufferCount);
+  f.device->resume();
+  EXPECT_EQ(writer.get(), static_cast<Result>(audio.size()));
+  EXPECT_EQ(f.device->maxHeld(), kSoundBufferCount);
+  EXPECT_EQ(f.device->overwrites(), 0);
+}
+
+TEST(SoundSinkPacing, PlaysAtTheDeviceRateWithoutOverwriting) {
+  Options options;
+  options.bufferMs = 8;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  constexpr int32_t kBeyondRing = 40;
+  const Bytes audio =
+      currency((kSoundBufferCount + kBeyondRing) * kBytesPerBuffer);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
+  // The 40 buffers beyond the ring had to wait for 40 to be played.
+  EXPECT_GE(msSince(start), kBeyondRing * options.bufferMs - 5);
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.device->played(), expansion(audio, audio.size()));
+  EXPECT_EQ(f.device->maxHeld(), kSoundBufferCount);
+  EXPECT_EQ(f.device->overwrites(), 0);
+  EXPECT_EQ(f.device->invalidQueues(), 0);
+}
+
+// Buffers that have played but are handed back late stay the device's:
+// the sink waits for the notification, not for the end of play.
+TEST(SoundSinkPacing, LateDoneNotificationsAreWaitedFor) {
+  Options options;
+  options.bufferMs = 2;
+  options.lateDoneMs = 60;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(3 * kSoundBufferCount * kBytesPerBuffer, 11);
+  EXPECT_EQ(f.writeAll(audio, 1000), static_cast<int64_t>(audio.size()));
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.device->played(), expansion(audio, audio.size()));
+  EXPECT_EQ(f.device->overwrites(), 0);
+  EXPECT_LE(f.device->maxHeld(), kSoundBufferCount);
+}
+
+TEST(SoundSinkStop, StopEndsAWaitingWritePromptly) {
+  Options options;
+  options.paused = true;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency((kSoundBufferCount + 6) * kBytesPerBuffer);
+  auto writer = std::async(std::launch::async, [&] {
+    return f.sink->write(f.sink, audio.data(),
+                         static_cast<int32_t>(audio.size()));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Clock::time_point stopped = Clock::now();
+  f.stop.store(1);
+  // The writer sees the stop by itself; nothing else wakes it.
+  ASSERT_EQ(writer.wait_for(std::chrono::milliseconds(500)),
+            std::future_status::ready);
+  EXPECT_LE(msSince(stopped), kPromptMs);
+  EXPECT_EQ(writer.get(), kSoundBufferCount * kBytesPerBuffer);
+  const Clock::time_point closing = Clock::now();
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_LE(msSince(closing), kPromptMs);
+  EXPECT_TRUE(f.device->played().empty());
+  EXPECT_EQ(f.device->overwrites(), 0);
+}
+
+// After a stop, close resets at once: queued audio is discarded, every
+// buffer comes back and nothing plays.
+TEST(SoundSinkStop, CloseAfterAStopDiscardsTheQueue) {
+  Options options;
+  options.paused = true;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(10 * kBytesPerBuffer + 100);
+  EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
+  EXPECT_EQ(f.device->heldNow(), 10);
+  f.stop.store(1);
+  const Clock::time_point closing = Clock::now();
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_LE(msSince(closing), kPromptMs);
+  EXPECT_EQ(f.device->resets(), 1);
+  EXPECT_EQ(f.device->doneCount(), 10);
+  EXPECT_EQ(f.device->heldNow(), 0);
+  EXPECT_TRUE(f.device->played().empty());
+}
+
+// At the normal end of the input the queued audio is heard to its end.
+TEST(SoundSinkPlayOut, CloseAtTheEndPlaysTheQueueOut) {
+  Options options;
+  options.bufferMs = 10;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(40 * kBytesPerBuffer + 100);
+  EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.device->played(), expansion(audio, 40 * kBytesPerBuffer));
+}
+
+TEST(SoundSinkPlayOut, StopDuringPlayOutEndsItPromptly) {
+  Options options;
+  options.bufferMs = 32;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(kSoundBufferCount * kBytesPerBuffer);
+  EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
+  Clock::time_point stopped;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    stopped = Clock::now();
+    f.stop.store(1);
+  });
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  const Clock::time_point closed = Clock::now();
+  stopper.join();
+  EXPECT_LE(
+      std::chrono::duration_cast<std::chrono::milliseconds>(closed - stopped)
+          .count(),
+      kPromptMs);
+  EXPECT_LT(f.device->played().size(), audio.size() * 2);
+  EXPECT_EQ(f.device->heldNow(), 0);
+}
+
+// A device that never plays cannot hold close for longer than the bound.
+TEST(SoundSinkPlayOut, PlayOutIsBounded) {
+  Options options;
+  options.paused = true;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(5 * kBytesPerBuffer);
+  EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
+  const Clock::time_point closing = Clock::now();
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_GE(msSince(closing), kSoundPlayOutLimitMs - 50);
+  EXPECT_LE(msSince(closing), kSoundPlayOutLimitMs + 1000);
+  EXPECT_TRUE(f.device->played().empty());
+  EXPECT_EQ(f.device->heldNow(), 0);
+}
+
+// A buffer the device refuses is not played, and its free-buffer unit is
+// not lost with it: the sink keeps accepting audio.
+TEST(SoundSinkPacing, RefusedBuffersDoNotStallTheRing) {
+  Options options = instant();
+  options.refuseQueue = true;
+  Fixture f(options);
+  ASSERT_NE(f.sink, nullptr);
+  const Bytes audio = currency(2 * kSoundBufferCount * kBytesPerBuffer);
+  auto writer =
+      std::async(std::launch::async, [&] { return f.writeAll(audio); });
+  if (writer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    f.stop.store(1);  // frees the writer so that the test can end
+    ADD_FAILURE() << "write waits for buffers the device refused";
+  }
+  EXPECT_EQ(writer.get(), static_cast<int64_t>(audio.size()));
+  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_TRUE(f.device->played().empty());
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// Wave-out: a small playback layer in which the caller lends the device
+// buffers of 16-bit PCM and gets each one back through a done notification.
+//
+// A device plays queued buffers strictly in the order they were queued and
+// hands them back in that same order. The caller owns every buffer's memory;
+// between `queue` and the done notification the device owns the contents
+// and the caller must neither touch nor free them. `reset` ends playback and
+// hands back everything still queued, so afterwards no buffer is in use.
+//
+// The backend of this platform is opened with waveOutOpen (ALSA on Linux);
+// tests and benchmarks may open any other WaveOutDevice through a
+// WaveOutOpener of their own.
+//
+// Thread-safety: the operations of one device are called from one thread
+// at a time. The done callback runs on a thread of the device, or inside
+// `reset` and `close` on the caller's thread; either way those two return
+// only after the callbacks they cause have run. The callback must be short
+// and must not call into the device.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The PCM format. Samples are signed 16-bit little-endian, channels
+// interleaved.
+struct WaveOutFormat {
+  int32_t channels = 2;
+  int32_t samplesPerSecond = 8000;
+  int32_t bitsPerSample = 16;
+};
+
+// Results of the operations. Negative values are failures.
+enum WaveOutResult : int32_t {
+  kWaveOutOk = 0,
+  kWaveOutNoDevice = -1,       // the system has no playback device
+  kWaveOutBadFormat = -2,      // the device refuses the format
+  kWaveOutDeviceRefused = -3,  // the device exists but cannot be opened
+  kWaveOutNoMemory = -4,       // memory or a thread could not be had
+  kWaveOutInvalid = -5,        // buffer not prepared, or already prepared
+  kWaveOutStillQueued = -6,    // unprepare of a buffer the device still holds
+};
+
+// One buffer lent to the device. The caller sets `data` and `length` before
+// `prepare` and keeps both unchanged until `unprepare`; the other fields
+// belong to the device.
+struct WaveOutBuffer {
+  uint8_t* data = nullptr;
+  // In bytes; a positive multiple of the frame size (channels * 2).
+  int32_t length = 0;
+
+  // Device bookkeeping; callers leave these alone.
+  bool prepared = false;
+  bool queued = false;
+  WaveOutBuffer* next = nullptr;
+  int64_t endFrame = 0;
+};
+
+// The done notification: `buffer` has been played (or discarded by a reset)
+// and is the caller's again. `context` is the value given at opening.
+using WaveOutDoneCallback = void (*)(void* context, WaveOutBuffer* buffer);
+
+// An open playback device. Destroying it closes it.
+class WaveOutDevice {
+ public:
+  virtual ~WaveOutDevice() = default;
+
+  // Makes `buffer` usable with this device. kWaveOutOk, or kWaveOutInvalid
+  // when it is already prepared or its length is not a positive multiple of
+  // the frame size.
+  virtual int32_t prepare(WaveOutBuffer* buffer) = 0;
+
+  // Appends `buffer` to the play queue; playback starts by itself. kWaveOutOk,
+  // or kWaveOutInvalid when it is not prepared or already queued (the buffer
+  // is then not played and no notification follows).
+  virtual int32_t queue(WaveOutBuffer* buffer) = 0;
+
+  // Stops playback at once, discarding what is queued but not yet played,
+  // and hands every queued buffer back through the done callback before it
+  // returns. The device stays open and accepts new buffers.
+  virtual int32_t reset() = 0;
+
+  // Undoes `prepare`. kWaveOutOk, kWaveOutStillQueued while the device holds
+  // the buffer, or kWaveOutInvalid when it is not prepared.
+  virtual int32_t unprepare(WaveOutBuffer* buffer) = 0;
+
+  // Resets the device (handing back anything still queued) and releases it.
+  // No callback runs after it returns. Idempotent; later operations fail.
+  virtual void close() = 0;
+};
+
+// Opens a playback device for `format`. On success stores the device in
+// *device and returns kWaveOutOk; otherwise returns kWaveOutNoDevice,
+// kWaveOutBadFormat, kWaveOutDeviceRefused or kWaveOutNoMemory and leaves
+// *device empty. `done` is called with `context` for every buffer handed
+// back. Reports nothing to the console.
+// REQUIRES: `done` and `context` stay valid until the device is closed.
+using WaveOutOpener = std::function<int32_t(
+    const WaveOutFormat& format, WaveOutDoneCallback done, void* context,
+    std::unique_ptr<WaveOutDevice>* device)>;
+
+// This platform's opener (a WaveOutOpener): the user's default playback
+// device.
+int32_t waveOutOpen(const WaveOutFormat& format, WaveOutDoneCallback done,
+                    void* context, std::unique_ptr<WaveOutDevice>* device);

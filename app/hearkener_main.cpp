@@ -8,6 +8,7 @@
 #include "net/stream_source.h"
 #include "sound/sound_device_sink.h"
 #include "support/console_report.h"
+#include "support/crash_reporting.h"
 #include "support/debug_trace.h"
 #include "support/file_utils.h"
 #include "wav/wav_file_sink.h"
@@ -46,6 +47,7 @@ Result finish(Result result) {
 }  // namespace
 
 Result hearkenerMain(int argc, char** argv) {
+  crashReportingSetup("hearkener");
   if (!stopHandlersInstall()) {
     printUsage(argv, kResultWavInput, "unable to install handler!");
     std::exit(kResultWavInput);

@@ -1,9 +1,67 @@
-// File utilities that take UTF-8 paths.
+// Wide-path file operations of the support library. Paths are NUL-terminated
+// UTF-16 strings; they are converted to the system's byte form (UTF-8) at the
+// system call. Two entry points take UTF-8 paths directly.
 //
-// Thread-safety: each call is independent; the caller owns every buffer.
+// Every operation reports failure by its result (none or -1) and leaves the
+// system's error code in errno; none prints anything, except the open that
+// cannot make its descriptor close-on-exec (it reports that on the console
+// and still returns the stream).
+//
+// Thread-safety: every routine may be called from any thread; they share no
+// state. The caller owns every buffer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
-// Removes the file named by the UTF-8 path. Returns 0, or -1 with errno set.
+// Units of the path buffers used by the library (PATH_MAX on Linux),
+// terminator included.
+constexpr size_t kPathUnits = 4096;
+
+// Opens `path` as fopen does with `mode` and makes the descriptor
+// close-on-exec, so that no child program started later inherits it. A mode
+// of 10 or more characters is refused without touching the file (null,
+// errno EINVAL). Returns the stream (the caller closes it with fclose), or
+// null with errno set.
+// REQUIRES: path and mode non-null and NUL-terminated.
+FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode);
+
+// As ucs2FopenNoInherit for a UTF-8 path. A path that is not valid UTF-8 or
+// does not fit in kPathUnits units is not used: the result is null.
+FILE* utf8FopenNoInherit(const char* path, const char* mode);
+
+// Removes the file. Returns 0, or -1 with errno set.
+int32_t ucs2Unlink(const char16_t* path);
+
+// As ucs2Unlink for a UTF-8 path; a path that does not convert into
+// kPathUnits units gives -1. A null path gives -1 (EINVAL).
 int32_t utf8Unlink(const char* path);
+
+// Creates the directory. Returns 0, or -1 with errno set (EEXIST when it
+// already exists).
+int32_t ucs2Mkdir(const char16_t* path);
+
+// Makes `path` the process's current directory. Returns 0, or -1.
+int32_t ucs2Chdir(const char16_t* path);
+
+// Stores the current directory in `buffer` (`size` units) and returns
+// `buffer`; null (errno ERANGE) when it does not fit, or on failure.
+char16_t* ucs2Getcwd(char16_t* buffer, size_t size);
+
+// Resolves `path` against the current directory into an absolute path
+// without "." and ".." parts or repeated separators, in `destination`
+// (`size` units), and returns `destination`. Works for paths that do not
+// exist (nothing is looked up; symbolic links are not resolved). Both `/`
+// and `\` separate parts; the result uses `/`. Null (errno ERANGE) when the
+// result does not fit; `destination` then holds nothing promised.
+// REQUIRES: path non-null; destination holds `size` units.
+char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
+                       size_t size);
+
+// The lexical part of ucs2FullPath: joins a relative `path` to `base` (an
+// absolute path) and normalises the result into `destination`. Returns
+// false when it does not fit.
+// REQUIRES: base starts with a separator; path non-null.
+bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
+                       const char16_t* path, size_t size);

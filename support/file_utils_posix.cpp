@@ -1,13 +1,109 @@
-#include <cerrno>
-
+// The file operations over POSIX calls: wide paths become UTF-8 at the call.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/file_utils.h"
+#include <cerrno>
+#include <cstring>
 
-int32_t utf8Unlink(const char* path) {
+#include "support/console_report.h"
+#include "support/file_utils.h"
+#include "support/utf_convert.h"
+
+namespace {
+
+// Bytes of a system path, terminator included (PATH_MAX).
+constexpr size_t kSystemPathBytes = 4096;
+
+// The system form of `path`, or false (errno set) when it does not convert.
+bool systemPath(const char16_t* path, char (&out)[kSystemPathBytes]) {
   if (path == nullptr) {
     errno = EINVAL;
-    return -1;
+    return false;
   }
-  return ::unlink(path) == 0 ? 0 : -1;
+  const UtfCopyResult copied = ucs2ToUtf8Convert(out, path, kSystemPathBytes);
+  if (copied.status == UtfStatus::kOk) return true;
+  errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
+  return false;
+}
+
+// The longest mode the open accepts, in characters.
+constexpr size_t kMaxModeLength = 9;
+
+}  // namespace
+
+FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
+  if (mode == nullptr || std::strlen(mode) > kMaxModeLength) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  char name[kSystemPathBytes];
+  if (!systemPath(path, name)) return nullptr;
+  // 'e' asks for O_CLOEXEC at the open itself, so no child started by
+  // another thread in between can inherit the descriptor.
+  char closeOnExecMode[kMaxModeLength + 2];
+  std::strcpy(closeOnExecMode, mode);
+  std::strcat(closeOnExecMode, "e");
+  FILE* stream = std::fopen(name, closeOnExecMode);
+  if (stream == nullptr) return nullptr;
+  const int descriptor = fileno(stream);
+  const int flags = fcntl(descriptor, F_GETFD);
+  if (flags < 0 || ((flags & FD_CLOEXEC) == 0 &&
+                    fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC) != 0)) {
+    consoleReport("Could not set handle of %ls to non-inherit (%d)\r\n", path,
+                  errno);
+  }
+  return stream;
+}
+
+int32_t ucs2Unlink(const char16_t* path) {
+  char name[kSystemPathBytes];
+  if (!systemPath(path, name)) return -1;
+  return ::unlink(name) == 0 ? 0 : -1;
+}
+
+int32_t ucs2Mkdir(const char16_t* path) {
+  char name[kSystemPathBytes];
+  if (!systemPath(path, name)) return -1;
+  return ::mkdir(name, 0777) == 0 ? 0 : -1;
+}
+
+int32_t ucs2Chdir(const char16_t* path) {
+  char name[kSystemPathBytes];
+  if (!systemPath(path, name)) return -1;
+  return ::chdir(name) == 0 ? 0 : -1;
+}
+
+char16_t* ucs2Getcwd(char16_t* buffer, size_t size) {
+  char name[kSystemPathBytes];
+  if (buffer == nullptr || ::getcwd(name, sizeof name) == nullptr) {
+    if (buffer == nullptr) errno = EINVAL;
+    return nullptr;
+  }
+  const UtfCopyResult copied = utf8ToUcs2Convert(buffer, name, size);
+  if (copied.status != UtfStatus::kOk) {
+    errno = copied.status == UtfStatus::kTargetExhausted ? ERANGE : EILSEQ;
+    return nullptr;
+  }
+  return buffer;
+}
+
+// There are no drive letters here: a name such as "C:" is an ordinary
+// relative name and resolves against the current directory.
+char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
+                       size_t size) {
+  if (destination == nullptr || path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  char16_t base[kPathUnits] = {u'/', 0};
+  if (path[0] != u'/' && path[0] != u'\\' &&
+      ucs2Getcwd(base, kPathUnits) == nullptr) {
+    return nullptr;
+  }
+  if (!ucs2NormalisePath(destination, base, path, size)) {
+    errno = ERANGE;
+    return nullptr;
+  }
+  return destination;
 }

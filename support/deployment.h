@@ -1,0 +1,15 @@
+// Deployment values of the product family: who made it and where users get
+// support. Kept in one place so that a deployment changes them here only.
+//
+// Thread-safety: constant data.
+#pragma once
+
+#include <cstdint>
+
+// The maker's company name (the default of the configuration's vendor).
+constexpr const char* kVendorName = "quandrilex";
+// Where crash reports and support requests go.
+constexpr const char* kSupportEMail = "support@quandrilex.example";
+constexpr const char* kSupportServerHost = "support.quandrilex.example";
+constexpr int32_t kSupportServerPort = 9999;
+constexpr const char* kSupportUrl = "https://www.quandrilex.example/support";

@@ -1,0 +1,192 @@
+// Wide-path file operations: full paths, close-on-exec opens, removal and
+// directory calls, and the refusal of paths that cannot be converted.
+#include "support/file_utils.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "support/utf_convert.h"
+#include "tests/test_files.h"
+
+extern char** environ;
+
+namespace {
+
+std::u16string wide(const std::string& text) {
+  std::u16string out(text.size() + 1, u'\0');
+  const UtfCopyResult copied =
+      utf8ToUcs2Convert(&out[0], text.c_str(), out.size());
+  out.resize(copied.status == UtfStatus::kOk ? copied.written - 1 : 0);
+  return out;
+}
+
+std::string narrow(const char16_t* text) {
+  std::string out(4 * 4096, '\0');
+  ucs2ToUtf8Convert(&out[0], text, out.size());
+  out.resize(std::char_traits<char>::length(out.c_str()));
+  return out;
+}
+
+// Changes the current directory for the test and back afterwards.
+class CurrentDir {
+ public:
+  explicit CurrentDir(const std::string& path) {
+    char old[4096];
+    if (getcwd(old, sizeof old) != nullptr) old_ = old;
+    changed_ = chdir(path.c_str()) == 0;
+  }
+  ~CurrentDir() {
+    if (!old_.empty() && chdir(old_.c_str()) != 0) ADD_FAILURE();
+  }
+  bool changed() const { return changed_; }
+
+ private:
+  std::string old_;
+  bool changed_ = false;
+};
+
+TEST(FileUtilsTest, NormalisesPathsAgainstABase) {
+  struct Case {
+    const char* base;
+    const char* path;
+    const char* full;
+  };
+  const Case cases[] = {
+      {"/home/op", "rec.wav", "/home/op/rec.wav"},
+      {"/home/op", "./a/./b", "/home/op/a/b"},
+      {"/home/op", "../x", "/home/x"},
+      {"/home/op", "../../../../x", "/x"},
+      {"/home/op", "..", "/home"},
+      {"/home/op", "a/b/../../..", "/home"},
+      {"/home/op", "/abs//path/", "/abs/path"},
+      {"/home/op", "a\\b\\..\\c", "/home/op/a/c"},
+      {"/home/op", "", "/home/op"},
+      {"/", "..", "/"},
+      {"/", ".", "/"},
+      {"/home/op", "\\srv\\data", "/srv/data"},
+      {"/home//op/", "not/yet/there", "/home/op/not/yet/there"},
+  };
+  for (const Case& c : cases) {
+    char16_t out[256];
+    ASSERT_TRUE(
+        ucs2NormalisePath(out, wide(c.base).c_str(), wide(c.path).c_str(), 256))
+        << c.path;
+    EXPECT_EQ(c.full, narrow(out)) << c.base << " + " << c.path;
+  }
+}
+
+TEST(FileUtilsTest, FullPathFailsWhenTheDestinationIsTooSmall) {
+  char16_t out[9];
+  // "/abc/def" plus its terminator needs exactly 9 units.
+  EXPECT_NE(nullptr, ucs2FullPath(out, u"/abc/def", 9));
+  EXPECT_EQ(nullptr, ucs2FullPath(out, u"/abc/defg", 9));
+  EXPECT_EQ(ERANGE, errno);
+  EXPECT_EQ(nullptr, ucs2FullPath(out, u"/", 1));
+}
+
+TEST(FileUtilsTest, FullPathJoinsRelativeNamesToTheCurrentDirectory) {
+  test_files::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  char real[4096];
+  ASSERT_NE(nullptr, realpath(dir.path().c_str(), real));
+  CurrentDir cd(real);
+  ASSERT_TRUE(cd.changed());
+  char16_t out[kPathUnits];
+  ASSERT_NE(nullptr, ucs2FullPath(out, u"sub/../name.wav", kPathUnits));
+  EXPECT_EQ(std::string(real) + "/name.wav", narrow(out));
+
+  char16_t cwd[kPathUnits];
+  ASSERT_NE(nullptr, ucs2Getcwd(cwd, kPathUnits));
+  EXPECT_EQ(real, narrow(cwd));
+  char16_t small[2];
+  EXPECT_EQ(nullptr, ucs2Getcwd(small, 2));
+}
+
+// Runs /bin/sh with the script, inheriting every descriptor not marked
+// close-on-exec; returns its exit status.
+int runShell(const std::string& script) {
+  const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv),
+                  environ) != 0) {
+    return -1;
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(FileUtilsTest, OpenedFilesAreNotInheritedByChildPrograms) {
+  test_files::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = dir.file("held.txt");
+  FILE* held = utf8FopenNoInherit(path.c_str(), "w");
+  ASSERT_NE(nullptr, held);
+  const int descriptor = fileno(held);
+  EXPECT_NE(0, fcntl(descriptor, F_GETFD) & FD_CLOEXEC);
+  const std::string probe = "test -e /proc/$$/fd/" + std::to_string(descriptor);
+  EXPECT_EQ(1, runShell(probe));
+  // The probe does see a descriptor that is inherited.
+  ASSERT_EQ(0, fcntl(descriptor, F_SETFD, 0));
+  EXPECT_EQ(0, runShell(probe));
+  std::fclose(held);
+}
+
+TEST(FileUtilsTest, OpenRefusesOverlongModesAndBadPaths) {
+  test_files::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = dir.file("never.txt");
+  EXPECT_EQ(nullptr, utf8FopenNoInherit(path.c_str(), "rb+ccs=UTF-8"));
+  EXPECT_EQ(nullptr, utf8FopenNoInherit(path.c_str(), "wwwwwwwwww"));
+  struct stat info;
+  EXPECT_NE(0, stat(path.c_str(), &info));  // not created
+
+  FILE* nine = utf8FopenNoInherit(path.c_str(), "wbbbbbbbb");
+  ASSERT_NE(nullptr, nine);
+  std::fclose(nine);
+
+  EXPECT_EQ(nullptr, utf8FopenNoInherit("/tmp/bad\xff.txt", "w"));
+  EXPECT_EQ(nullptr, utf8FopenNoInherit(std::string(5000, 'a').c_str(), "r"));
+  EXPECT_EQ(nullptr, utf8FopenNoInherit(nullptr, "r"));
+}
+
+TEST(FileUtilsTest, UnlinkMkdirAndChdir) {
+  test_files::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string file = dir.file("caf\xc3\xa9.wav");
+  ASSERT_TRUE(test_files::writeFile(file, {1, 2, 3}));
+  EXPECT_EQ(0, utf8Unlink(file.c_str()));
+  EXPECT_EQ(-1, utf8Unlink(file.c_str()));
+  EXPECT_EQ(ENOENT, errno);
+  EXPECT_EQ(-1, utf8Unlink(nullptr));
+  EXPECT_EQ(-1, utf8Unlink("bad\xc0\x80"));
+  EXPECT_EQ(-1, utf8Unlink(std::string(5000, 'a').c_str()));
+
+  const std::u16string sub = wide(dir.file("sub"));
+  EXPECT_EQ(0, ucs2Mkdir(sub.c_str()));
+  EXPECT_EQ(-1, ucs2Mkdir(sub.c_str()));
+  EXPECT_EQ(EEXIST, errno);
+  const std::u16string inner = wide(dir.file("sub/f"));
+  ASSERT_TRUE(test_files::writeFile(dir.file("sub/f"), {1}));
+  EXPECT_EQ(0, ucs2Unlink(inner.c_str()));
+
+  char old[4096];
+  ASSERT_NE(nullptr, getcwd(old, sizeof old));
+  EXPECT_EQ(0, ucs2Chdir(sub.c_str()));
+  char now[4096];
+  ASSERT_NE(nullptr, getcwd(now, sizeof now));
+  EXPECT_EQ(-1, ucs2Chdir(u"/nonexistent-hearkener-folder"));
+  ASSERT_EQ(0, chdir(old));
+  char real[4096];
+  ASSERT_NE(nullptr, realpath(dir.file("sub").c_str(), real));
+  EXPECT_STREQ(real, now);
+}
+
+}  // namespace

@@ -1,7 +1,13 @@
 // Recorder stream source: the AudioSource that connects to the recording
-// service, selects a live queue and delivers its audio.
+// service, selects a live queue through the queue exchange and delivers its
+// audio as the currency: A-law bytes (input mode 2) unchanged, u-law bytes
+// (mode 3) converted to A-law, framed streams (modes 6 and 7) decoded by an
+// RtpContext that pulls from the connection through streamSourcePull.
 //
-// Thread-safety: as AudioEndpoint; close may run on the stop thread.
+// Thread-safety: open, wait, read and destroy run on the main thread. close
+// may also run on the stop thread while the main thread is inside wait or
+// read: it shuts the connection down, which makes the pending call return at
+// once, and the state that call uses stays valid until destroy.
 #pragma once
 
 #include <atomic>
@@ -10,8 +16,21 @@
 #include "app/audio_endpoint.h"
 
 // Opens the source: connects to host:port, performs the queue exchange when
-// `queueName` is given, and reads `inputMode` audio. `stopFlag` is watched
-// while connecting and exchanging. Returns nullptr on failure.
+// `queueName` is given (nothing is read or sent before the audio
+// otherwise), and reads `inputMode` audio. `stopFlag` (may be null) is
+// watched while connecting and exchanging: once it is set, opening gives up
+// within about 100 ms. Returns nullptr on any failure (no connection, the
+// service closing or failing before the end of its queue list, a stop, an
+// input mode that cannot be read); the socket layer prints its own console
+// messages, nothing else is printed.
+// REQUIRES: *stopFlag outlives the source.
 AudioSource* openStreamSource(const char* host, int32_t port,
                               const char* queueName, int32_t inputMode,
                               const std::atomic<int32_t>* stopFlag);
+
+// The byte-pull callback of the media decoder for framed input: receives up
+// to `length` bytes from the connection of the source whose private state is
+// `sourceState` (AudioEndpoint::state). Returns the number received, 0 when
+// the service closed the connection, or kResultNetwork on a receive failure
+// (also when the connection has been closed).
+int32_t streamSourcePull(void* sourceState, uint8_t* buffer, int32_t length);

@@ -1,0 +1,34 @@
+// The queue exchange with the recording service: the client reads the
+// service's list of live queues, line by line, up to the line "[End]\r\n",
+// then answers with the name of the queue to receive and "\r\n". After it
+// the service sends that queue's audio.
+//
+// Thread-safety: one thread per connection; the stop flag may be set from
+// any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/result.h"
+#include "net/socket.h"
+
+// The line that ends the queue list, byte for byte.
+constexpr char kQueueListEnd[] = "[End]\r\n";
+// The buffer one line piece is read into; a longer line arrives in pieces.
+constexpr int32_t kQueueLineBuffer = 1024;
+
+// Reads and discards the queue list, then sends `queueName` (its bytes as
+// given, no terminator) and, in a second send, "\r\n". Only a whole line
+// equal to kQueueListEnd ends the list: the same characters at the end of a
+// longer line, which arrives in pieces, do not. Bytes after the end marker
+// stay in the socket's line reader as the first audio bytes.
+// The send results are not looked at: a peer that vanished shows in the
+// first audio read.
+// Returns 0, or kResultNetwork when the peer closed the connection or a
+// receive failed before the end marker, or when `stop` (may be null) was
+// found nonzero before a line or became so while waiting for one or while
+// sending.
+// REQUIRES: connection is connected; queueName is not null.
+Result queueExchange(NetSocket* connection, const char* queueName,
+                     const std::atomic<int32_t>* stop);

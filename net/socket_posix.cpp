@@ -1,0 +1,485 @@
+// NetSocket on BSD sockets.
+//
+// Closing is split in two so that a stop on another thread is safe: netClose
+// only shuts the connection down (which wakes a pending poll or recv of the
+// owner) and marks the record closed; the descriptor is released by
+// netDestroy, which the owner calls once it has left every call.
+#include "net/socket_posix.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "net/socket.h"
+#include "support/console_report.h"
+#include "support/debug_trace.h"
+
+struct NetSocket {
+  // Set at creation, released by netDestroy only; never changes in between,
+  // so a netClose on another thread never races with its readers.
+  int handle = -1;
+  std::atomic<bool> closed{false};
+  const std::atomic<int32_t>* stop = nullptr;
+
+  sockaddr_storage local{};
+  int32_t localLength = 0;
+  sockaddr_storage peer{};
+  int32_t peerLength = 0;
+
+  // The line reader: received bytes sit at offsets 128 to 255, unread ones
+  // between readPosition and endPosition.
+  uint8_t lineArea[256] = {};
+  int32_t readPosition = 0;
+  int32_t endPosition = 0;
+
+  // Registry links, guarded by the registry lock; newest first.
+  NetSocket* newer = nullptr;
+  NetSocket* older = nullptr;
+};
+
+namespace {
+
+// How often a blocking call that watches a stop flag looks at it.
+constexpr int kStopPollMs = 100;
+constexpr int32_t kLineReaderStart = 128;
+
+// --- The registry -------------------------------------------------------
+
+// Created on first use; function-local statics are initialised safely even
+// when two threads create their first sockets at the same time.
+std::mutex& registryLock() {
+  static std::mutex lock;
+  return lock;
+}
+NetSocket* registryHead = nullptr;  // guarded by registryLock()
+int32_t registryCount = 0;          // guarded by registryLock()
+
+// BSD sockets need no start-up or clean-up call for the process; these
+// mark where a platform that does needs them (first socket, last socket).
+void platformSocketsUsed() {}
+void platformSocketsUnused() {}
+
+void registryAdd(NetSocket* socket) {
+  std::lock_guard<std::mutex> lock(registryLock());
+  if (registryCount == 0) platformSocketsUsed();
+  socket->older = registryHead;
+  if (registryHead != nullptr) registryHead->newer = socket;
+  registryHead = socket;
+  ++registryCount;
+}
+
+void registryRemove(NetSocket* socket) {
+  std::lock_guard<std::mutex> lock(registryLock());
+  if (socket->newer != nullptr) {
+    socket->newer->older = socket->older;
+  } else {
+    registryHead = socket->older;
+  }
+  if (socket->older != nullptr) socket->older->newer = socket->newer;
+  socket->newer = socket->older = nullptr;
+  if (--registryCount == 0) platformSocketsUnused();
+}
+
+// --- System errors --------------------------------------------------------
+
+// The one place that decides what a failed system call means here.
+enum class Failure {
+  kRetry,       // interrupted by a signal: call again
+  kWouldBlock,  // a non-blocking call found nothing to do yet
+  kFailed,      // a real failure: the operation returns kNetFailed
+};
+
+Failure classifyErrno(int error) {
+  if (error == EINTR) return Failure::kRetry;
+  if (error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS ||
+      error == EALREADY) {
+    return Failure::kWouldBlock;
+  }
+  return Failure::kFailed;
+}
+
+// --- Helpers ----------------------------------------------------------------
+
+bool usable(const NetSocket* socket) {
+  return socket != nullptr && socket->handle >= 0 && !socket->closed.load();
+}
+
+bool stopRequested(const NetSocket* socket) {
+  return socket->stop != nullptr && socket->stop->load() != 0;
+}
+
+int32_t unreadLineBytes(const NetSocket* socket) {
+  return socket->endPosition - socket->readPosition;
+}
+
+NetSocket* newRegisteredSocket() {
+  NetSocket* socket = new (std::nothrow) NetSocket;
+  if (socket != nullptr) registryAdd(socket);
+  return socket;
+}
+
+// Waits until the socket is ready for `events` or fails. Watches the stop
+// flag when the socket has one. Returns 1 ready, kNetStopped, kNetFailed.
+int32_t waitReady(NetSocket* socket, short events) {
+  for (;;) {
+    if (stopRequested(socket)) return kNetStopped;
+    if (socket->closed.load()) return kNetNoSocket;
+    pollfd entry{socket->handle, events, 0};
+    const int ready =
+        poll(&entry, 1, socket->stop != nullptr ? kStopPollMs : -1);
+    if (ready > 0) return 1;
+    if (ready < 0 && classifyErrno(errno) != Failure::kRetry) return kNetFailed;
+  }
+}
+
+// Connects without blocking beyond what the stop flag allows. Returns true
+// when connected.
+bool connectWatchingStop(NetSocket* socket) {
+  const int flags = fcntl(socket->handle, F_GETFL);
+  if (flags < 0 || fcntl(socket->handle, F_SETFL, flags | O_NONBLOCK) < 0) {
+    return false;
+  }
+  bool connected = ::connect(socket->handle,
+                             reinterpret_cast<const sockaddr*>(&socket->peer),
+                             static_cast<socklen_t>(socket->peerLength)) == 0;
+  // An interrupted non-blocking connect goes on in the background, like one
+  // in progress.
+  if (!connected && classifyErrno(errno) != Failure::kFailed) {
+    if (waitReady(socket, POLLOUT) == 1) {
+      int error = 0;
+      socklen_t length = sizeof(error);
+      connected = getsockopt(socket->handle, SOL_SOCKET, SO_ERROR, &error,
+                             &length) == 0 &&
+                  error == 0;
+    }
+  }
+  // The connection is used with blocking calls from here on.
+  if (fcntl(socket->handle, F_SETFL, flags) < 0) return false;
+  return connected;
+}
+
+// The last step of both connect paths: connect to the stored peer and learn
+// the local address. Releases the socket on failure.
+NetSocket* finishConnect(NetSocket* socket) {
+  if (!connectWatchingStop(socket)) {
+    netDestroy(socket);
+    return nullptr;
+  }
+  socklen_t length = sizeof(socket->local);
+  if (getsockname(socket->handle, reinterpret_cast<sockaddr*>(&socket->local),
+                  &length) != 0) {
+    netDestroy(socket);
+    return nullptr;
+  }
+  socket->localLength = static_cast<int32_t>(length);
+  return socket;
+}
+
+NetSocket* createBound(int family) {
+  NetSocket* socket = newRegisteredSocket();
+  if (socket == nullptr) return nullptr;
+  socket->handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket->handle < 0) {
+    netDestroy(socket);
+    return nullptr;
+  }
+  const int on = 1;
+  const int off = 0;
+  bool optionsSet = setsockopt(socket->handle, SOL_SOCKET, SO_REUSEADDR, &on,
+                               sizeof(on)) == 0;
+  if (optionsSet && family == AF_INET6) {
+    optionsSet = setsockopt(socket->handle, IPPROTO_IPV6, IPV6_V6ONLY, &off,
+                            sizeof(off)) == 0;
+  }
+  if (optionsSet) {
+    optionsSet = setsockopt(socket->handle, IPPROTO_TCP, TCP_NODELAY, &on,
+                            sizeof(on)) == 0;
+  }
+  if (!optionsSet) {
+    const int error = errno;
+    consoleReport("setsockopt failed, error=%d\r\n", error);
+    netDestroy(socket);
+    return nullptr;
+  }
+  sockaddr_storage any{};
+  socklen_t anyLength = 0;
+  if (family == AF_INET6) {
+    auto* address = reinterpret_cast<sockaddr_in6*>(&any);
+    address->sin6_family = AF_INET6;
+    address->sin6_addr = in6addr_any;
+    anyLength = sizeof(sockaddr_in6);
+  } else {
+    auto* address = reinterpret_cast<sockaddr_in*>(&any);
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_ANY);
+    anyLength = sizeof(sockaddr_in);
+  }
+  if (bind(socket->handle, reinterpret_cast<const sockaddr*>(&any),
+           anyLength) != 0) {
+    const int error = errno;
+    consoleReport("bind failed with %d\r\n", error);
+    netDestroy(socket);
+    return nullptr;
+  }
+  return socket;
+}
+
+// The resolver path: an IPv6 look-up, a dual-stack socket, the first
+// address.
+NetSocket* connectResolved(const char* host, int32_t port,
+                           const std::atomic<int32_t>* stop) {
+  NetSocket* socket = netCreate6();
+  if (socket == nullptr) socket = netCreate4();
+  if (socket == nullptr) return nullptr;
+  socket->stop = stop;
+  char service[16];
+  std::snprintf(service, sizeof(service), "%d", port);
+  // No AI_V4MAPPED: a host with IPv4 addresses only fails this look-up and
+  // is reached by the IPv4 path.
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  const int looked = getaddrinfo(host, service, &hints, &results);
+  if (looked != 0) {
+    const int error = errno;
+    netDestroy(socket);
+    consoleReport(
+        "error %d: %s\r\n", looked,
+        looked == EAI_SYSTEM ? std::strerror(error) : gai_strerror(looked));
+    return nullptr;
+  }
+  const size_t length = results->ai_addrlen <= sizeof(socket->peer)
+                            ? results->ai_addrlen
+                            : sizeof(socket->peer);
+  std::memcpy(&socket->peer, results->ai_addr, length);
+  socket->peerLength = static_cast<int32_t>(length);
+  freeaddrinfo(results);
+  return finishConnect(socket);
+}
+
+// The IPv4 path: an IPv4 look-up and its first address; fails silently.
+NetSocket* connectIpv4(const char* host, int32_t port,
+                       const std::atomic<int32_t>* stop) {
+  NetSocket* socket = netCreate4();
+  if (socket == nullptr) return nullptr;
+  socket->stop = stop;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  if (getaddrinfo(host, nullptr, &hints, &results) != 0) {
+    netDestroy(socket);
+    return nullptr;
+  }
+  auto* address = reinterpret_cast<sockaddr_in*>(&socket->peer);
+  address->sin_family = AF_INET;
+  address->sin_port = htons(static_cast<uint16_t>(port));
+  address->sin_addr =
+      reinterpret_cast<const sockaddr_in*>(results->ai_addr)->sin_addr;
+  socket->peerLength = sizeof(sockaddr_in);
+  freeaddrinfo(results);
+  return finishConnect(socket);
+}
+
+void reportSendFailure(const NetSocket* socket, const char* message,
+                       int32_t result, int error) {
+  char host[1024] = "";
+  char service[128] = "";
+  if (socket->peerLength <= 0 ||
+      getnameinfo(reinterpret_cast<const sockaddr*>(&socket->peer),
+                  static_cast<socklen_t>(socket->peerLength), host,
+                  sizeof(host), service, sizeof(service), 0) != 0) {
+    host[0] = '\0';
+    service[0] = '\0';
+  }
+  consoleReport("%s, returned %d (errno=%d) while sending to %s/%s\r\n",
+                message, result, error, host, service);
+}
+
+// Fills the line reader with what one receive delivers. Returns the count,
+// 0 when the peer closed, or a failure.
+int32_t refillLineReader(NetSocket* socket) {
+  if (socket->stop != nullptr) {
+    const int32_t ready = waitReady(socket, POLLIN);
+    if (ready < 0) return ready;
+  }
+  const int32_t received = netReceive(
+      socket, socket->lineArea + kLineReaderStart, kNetLineReaderBytes);
+  socket->readPosition = kLineReaderStart;
+  socket->endPosition = kLineReaderStart + (received > 0 ? received : 0);
+  return received;
+}
+
+}  // namespace
+
+NetSocket* netCreate4() { return createBound(AF_INET); }
+
+NetSocket* netCreate6() { return createBound(AF_INET6); }
+
+NetSocket* netConnect(const char* host, int32_t port,
+                      const std::atomic<int32_t>* stop) {
+  if (host == nullptr || port < 1 || port > 65535) {
+    debugTrace("no connection to %s:%d: invalid host or port\n",
+               host != nullptr ? host : "(none)", port);
+    return nullptr;
+  }
+  NetSocket* socket = connectResolved(host, port, stop);
+  if (socket != nullptr) return socket;
+  if (stop != nullptr && stop->load() != 0) return nullptr;
+  return connectIpv4(host, port, stop);
+}
+
+NetSocket* netAdoptDescriptor(int descriptor,
+                              const std::atomic<int32_t>* stop) {
+  if (descriptor < 0) return nullptr;
+  NetSocket* socket = newRegisteredSocket();
+  if (socket == nullptr) {
+    ::close(descriptor);
+    return nullptr;
+  }
+  socket->handle = descriptor;
+  socket->stop = stop;
+  socklen_t length = sizeof(socket->peer);
+  if (getpeername(descriptor, reinterpret_cast<sockaddr*>(&socket->peer),
+                  &length) == 0) {
+    socket->peerLength = static_cast<int32_t>(length);
+  }
+  length = sizeof(socket->local);
+  if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&socket->local),
+                  &length) == 0) {
+    socket->localLength = static_cast<int32_t>(length);
+  }
+  return socket;
+}
+
+int32_t netWait(NetSocket* socket, int32_t timeoutMs) {
+  if (!usable(socket)) return kNetNoSocket;
+  if (timeoutMs < 0) return kNetWaitFailed;
+  pollfd entry{socket->handle, POLLIN | POLLPRI, 0};
+  const int ready = poll(&entry, 1, timeoutMs);
+  if (ready < 0) {
+    return classifyErrno(errno) == Failure::kRetry ? 0 : kNetWaitFailed;
+  }
+  if (ready == 0) return 0;
+  if ((entry.revents & POLLNVAL) != 0) return kNetWaitFailed;
+  if ((entry.revents & POLLPRI) != 0) return kNetWaitExceptional;
+  // A closed or failed connection counts as readable: the receive that
+  // follows reports it.
+  if ((entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0) return 1;
+  return kNetWaitNotReadable;
+}
+
+int32_t netWaitReadable(NetSocket* socket, int32_t timeoutMs) {
+  if (!usable(socket)) return kNetNoSocket;
+  if (unreadLineBytes(socket) > 0) return 1;
+  return netWait(socket, timeoutMs);
+}
+
+int32_t netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
+  if (!usable(socket) || buffer == nullptr || size <= 0) return kNetNoSocket;
+  const int32_t unread = unreadLineBytes(socket);
+  if (unread > 0) {
+    const int32_t count = unread < size ? unread : size;
+    std::memcpy(buffer, socket->lineArea + socket->readPosition,
+                static_cast<size_t>(count));
+    socket->readPosition += count;
+    return count;
+  }
+  for (;;) {
+    const ssize_t received =
+        recv(socket->handle, buffer, static_cast<size_t>(size), 0);
+    if (received >= 0) return static_cast<int32_t>(received);
+    if (classifyErrno(errno) != Failure::kRetry) return kNetFailed;
+  }
+}
+
+int32_t netReadLine(char* buffer, int32_t size, NetSocket* socket) {
+  if (buffer == nullptr || size <= 0) return kNetNoSocket;
+  const int32_t room = size - 1;
+  int32_t count = 0;
+  while (count < room) {
+    if (!usable(socket)) return kNetNoSocket;
+    if (unreadLineBytes(socket) <= 0) {
+      const int32_t received = refillLineReader(socket);
+      if (received < 0) return received;
+      if (received == 0) {
+        buffer[count] = '\0';
+        return count > 0 ? count : kNetLineClosed;
+      }
+    }
+    const char c = static_cast<char>(socket->lineArea[socket->readPosition++]);
+    buffer[count++] = c;
+    if (c == '\n') {
+      buffer[count] = '\0';
+      return count;
+    }
+  }
+  buffer[room] = '\0';
+  return room;
+}
+
+int32_t netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
+  if (!usable(socket)) return kNetNoSocket;
+  if (length <= 0) return 0;
+  if (bytes == nullptr) return kNetNoSocket;
+  // With a stop flag the send must not block where the flag cannot be seen.
+  const int flags = MSG_NOSIGNAL | (socket->stop != nullptr ? MSG_DONTWAIT : 0);
+  int32_t sent = 0;
+  while (sent < length) {
+    const ssize_t result = send(socket->handle, bytes + sent,
+                                static_cast<size_t>(length - sent), flags);
+    if (result > 0) {
+      sent += static_cast<int32_t>(result);
+      continue;
+    }
+    if (result == 0) break;
+    const int error = errno;
+    const Failure failure = classifyErrno(error);
+    if (failure == Failure::kRetry) continue;
+    if (failure == Failure::kWouldBlock) {
+      const int32_t ready = waitReady(socket, POLLOUT);
+      if (ready == kNetStopped || ready == kNetNoSocket) return ready;
+      if (ready == 1) continue;
+    }
+    reportSendFailure(socket, "send failed", kNetFailed, error);
+    return kNetFailed;
+  }
+  return sent;
+}
+
+void netClose(NetSocket* socket) {
+  if (socket == nullptr || socket->handle < 0) return;
+  if (socket->closed.exchange(true)) return;
+  // Wakes a poll or recv pending on the owner's thread; the descriptor
+  // itself stays allocated until netDestroy.
+  shutdown(socket->handle, SHUT_RDWR);
+}
+
+void netDestroy(NetSocket* socket) {
+  if (socket == nullptr) return;
+  netClose(socket);
+  if (socket->handle >= 0) {
+    ::close(socket->handle);
+    socket->handle = -1;
+  }
+  registryRemove(socket);
+  delete socket;
+}
+
+int32_t netLiveSocketCount() {
+  std::lock_guard<std::mutex> lock(registryLock());
+  return registryCount;
+}

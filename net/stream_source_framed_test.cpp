@@ -1,0 +1,147 @@
+// The stream source in the framed modes: the connection's bytes go through
+// the media decoder, whose results the source translates.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/socket.h"
+#include "net/stream_source.h"
+#include "tests/framed_stream.h"
+#include "tests/loopback_server.h"
+
+namespace {
+
+using framed::Bytes;
+using loopback::Family;
+using loopback::LoopbackServer;
+using loopback::Peer;
+
+std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+struct Reads {
+  Bytes audio;
+  std::vector<Result> results;
+  Result last = 0;
+  int32_t lastCount = -7;
+};
+
+Reads readToEnd(AudioSource* source) {
+  Reads reads;
+  uint8_t block[1024];
+  for (int turn = 0; turn < 10000; ++turn) {
+    const Result waited = source->wait(source, 5000);
+    if (waited <= 0) {
+      ADD_FAILURE() << "wait returned " << waited;
+      break;
+    }
+    int32_t count = -7;
+    reads.last = source->read(source, block, sizeof block, &count);
+    reads.lastCount = count;
+    if (count <= 0) break;
+    reads.results.push_back(reads.last);
+    reads.audio.insert(reads.audio.end(), block, block + count);
+  }
+  return reads;
+}
+
+TEST(StreamSourceFramed, DecodesFramesSplitAcrossSegments) {
+  for (int32_t mode : {6, 7}) {
+    SCOPED_TRACE(mode);
+    Bytes stream;
+    Bytes expected;
+    for (int f = 0; f < 12; ++f) {
+      const Bytes payload(100, static_cast<uint8_t>(0x10 + f));
+      for (uint8_t d = 0; d < 2; ++d) {
+        Bytes frame = mode == 6 ? framed::controlFrame(d, 2, payload)
+                                : framed::typedFrame(d, 2, payload);
+        framed::appendFrame(stream, frame, mode);
+      }
+      for (int i = 0; i < 100; ++i) {
+        expected.push_back(static_cast<uint8_t>(0x10 + f));
+        expected.push_back(static_cast<uint8_t>(0x10 + f));
+      }
+    }
+    framed::finish(stream);
+    LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+      peer.send("[End]\r\n" + text(Bytes(stream.begin(), stream.begin() + 5)));
+      peer.receive(7, 5000);
+      for (size_t at = 5; at < stream.size(); at += 37) {
+        const size_t end = std::min(stream.size(), at + 37);
+        peer.send(text(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                             stream.begin() + static_cast<std::ptrdiff_t>(end))));
+      }
+    });
+    ASSERT_TRUE(server.listening());
+    AudioSource* source =
+        openStreamSource(server.host(), server.port(), "sales", mode, nullptr);
+    ASSERT_NE(source, nullptr);
+    const Reads reads = readToEnd(source);
+    server.join();
+    EXPECT_EQ(reads.audio, expected);
+    EXPECT_EQ(reads.last, 0);
+    EXPECT_EQ(reads.lastCount, 0);
+    source->destroy(source);
+  }
+  EXPECT_EQ(netLiveSocketCount(), 0);
+}
+
+// -3 of the decoder becomes -8 with the audio; a reset of the connection
+// comes back as -5 with a count of 0.
+TEST(StreamSourceFramed, TranslatesDecoderResults) {
+  Bytes stream;
+  framed::appendFrame(stream, framed::typedFrame(0, 11, {1}), 7);
+  framed::appendFrame(stream, framed::typedFrame(0, 2, Bytes(50, 0x11)), 7);
+  framed::appendFrame(stream, framed::typedFrame(1, 2, Bytes(50, 0x22)), 7);
+  framed::finish(stream);
+  LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+    peer.send(text(stream));
+    peer.receive(1, 300);
+    peer.reset();
+  });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), nullptr, 7, nullptr);
+  ASSERT_NE(source, nullptr);
+  testing::internal::CaptureStderr();
+  const Reads reads = readToEnd(source);
+  testing::internal::GetCapturedStderr();
+  server.join();
+  EXPECT_EQ(reads.results, std::vector<Result>{kResultUndecodable});
+  EXPECT_EQ(reads.audio.size(), 100u);
+  EXPECT_EQ(reads.last, kResultNetwork);
+  EXPECT_EQ(reads.lastCount, 0);
+  source->destroy(source);
+}
+
+// Decoded audio that one read could not take is reported ready at once,
+// without waiting for more bytes from the service.
+TEST(StreamSourceFramed, DecodedAudioIsReadyWithoutNewBytes) {
+  Bytes stream;
+  framed::appendFrame(stream, framed::typedFrame(0, 2, Bytes(300, 0x11)), 7);
+  framed::appendFrame(stream, framed::typedFrame(1, 2, Bytes(300, 0x22)), 7);
+  framed::finish(stream);
+  LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+    peer.send(text(stream));
+    peer.stall(10000);
+  });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), nullptr, 7, nullptr);
+  ASSERT_NE(source, nullptr);
+  size_t delivered = 0;
+  uint8_t block[100];
+  while (delivered < 600) {
+    ASSERT_EQ(source->wait(source, 2000), 1) << delivered;
+    int32_t count = 0;
+    ASSERT_EQ(source->read(source, block, sizeof block, &count), kResultOk);
+    ASSERT_GT(count, 0);
+    delivered += static_cast<size_t>(count);
+  }
+  EXPECT_EQ(delivered, 600u);
+  EXPECT_EQ(source->wait(source, 0), 0);
+  server.release();
+  source->destroy(source);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+#include "net/stream_source.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "codecs/g711.h"
+#include "net/socket.h"
+#include "tests/loopback_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using loopback::Family;
+using loopback::LoopbackServer;
+using loopback::Peer;
+
+constexpr int32_t kAlaw = 2;
+constexpr int32_t kUlaw = 3;
+
+std::string allBytes() {
+  std::string bytes;
+  for (int value = 0; value < 256; ++value) {
+    bytes.push_back(static_cast<char>(value));
+  }
+  return bytes;
+}
+
+// Reads until the end of the input; fails the test on a read failure.
+std::string readToEnd(AudioSource* source) {
+  std::string all;
+  uint8_t block[1024];
+  for (int turns = 0; turns < 10000; ++turns) {
+    const Result waited = source->wait(source, 5000);
+    if (waited <= 0) {
+      ADD_FAILURE() << "wait returned " << waited;
+      break;
+    }
+    int32_t count = -7;
+    const Result read = source->read(source, block, sizeof(block), &count);
+    EXPECT_EQ(read, kResultOk);
+    if (read != kResultOk || count <= 0) break;
+    all.append(reinterpret_cast<const char*>(block),
+               static_cast<size_t>(count));
+  }
+  return all;
+}
+
+TEST(StreamSource, DeliversALawUnchangedAndULawConverted) {
+  const std::string audio = allBytes();
+  for (const int32_t mode : {kAlaw, kUlaw}) {
+    SCOPED_TRACE(mode);
+    std::string received;
+    LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+      peer.send("queue1\r\nsales\r\n[End]\r\n" + audio.substr(0, 10));
+      received = peer.receive(7, 5000);
+      peer.send(audio.substr(10));
+    });
+    ASSERT_TRUE(server.listening());
+    AudioSource* source =
+        openStreamSource(server.host(), server.port(), "sales", mode, nullptr);
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->write, nullptr);
+    const std::string delivered = readToEnd(source);
+    server.join();
+    EXPECT_EQ(received, "sales\r\n");
+    std::string expected = audio;
+    if (mode == kUlaw) {
+      for (char& byte : expected) {
+        byte = static_cast<char>(ulawToAlaw(static_cast<uint8_t>(byte)));
+      }
+      EXPECT_EQ(static_cast<uint8_t>(delivered.at(0xFF)), 0xD5);
+    }
+    EXPECT_EQ(delivered, expected);
+    source->destroy(source);
+  }
+}
+
+// Reads smaller than what one receive brings hand out every byte once, in
+// order, converted once.
+TEST(StreamSource, SmallReadsDeliverEveryByteOnce) {
+  std::string audio;
+  for (int i = 0; i < 20; ++i) audio += allBytes();
+  for (const int32_t mode : {kAlaw, kUlaw}) {
+    SCOPED_TRACE(mode);
+    LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+      peer.send(audio);
+      peer.stall(10000);
+    });
+    ASSERT_TRUE(server.listening());
+    AudioSource* source =
+        openStreamSource(server.host(), server.port(), nullptr, mode, nullptr);
+    ASSERT_NE(source, nullptr);
+    std::string delivered;
+    uint8_t block[7];
+    while (delivered.size() < audio.size()) {
+      ASSERT_EQ(source->wait(source, 5000), 1) << delivered.size();
+      int32_t count = 0;
+      ASSERT_EQ(source->read(source, block, sizeof(block), &count), kResultOk);
+      ASSERT_GT(count, 0);
+      ASSERT_LE(count, 7);
+      delivered.append(reinterpret_cast<const char*>(block),
+                       static_cast<size_t>(count));
+    }
+    std::string expected = audio;
+    if (mode == kUlaw) {
+      for (char& byte : expected) {
+        byte = static_cast<char>(ulawToAlaw(static_cast<uint8_t>(byte)));
+      }
+    }
+    EXPECT_EQ(delivered, expected);
+    // Everything was handed out and the service sends nothing more.
+    EXPECT_EQ(source->wait(source, 0), 0);
+    source->destroy(source);
+  }
+}
+
+TEST(StreamSource, WithoutQueueNameReadsAndSendsNothingBeforeTheAudio) {
+  std::string received = "not run";
+  LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+    peer.send("[End]\r\nqueue1\r\n");
+    peer.finishSending();
+    received = peer.receiveUntilClosed(5000);
+  });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), nullptr, kAlaw, nullptr);
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(readToEnd(source), "[End]\r\nqueue1\r\n");
+  source->destroy(source);
+  server.join();
+  EXPECT_EQ(received, "");
+}
+
+TEST(StreamSource, OpeningFails) {
+  struct FailCase {
+    const char* name;
+    LoopbackServer::Script script;
+    int32_t mode;
+    int32_t portOffset;  // added to the server's port
+  };
+  const FailCase cases[] = {
+      {"service closes before the end of the list",
+       [](Peer& peer) { peer.send("queue1\r\n"); }, kAlaw, 0},
+      {"service resets before the end of the list",
+       [](Peer& peer) {
+         peer.send("queue1\r\n");
+         peer.reset();
+       },
+       kAlaw, 0},
+      {"unknown input mode", [](Peer&) {}, 5, 0},
+      {"port beyond the range", [](Peer&) {}, kAlaw, 65536},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackServer server(Family::kIpv6, c.script, 2000);
+    ASSERT_TRUE(server.listening());
+    EXPECT_EQ(openStreamSource(server.host(), server.port() + c.portOffset,
+                               "sales", c.mode, nullptr),
+              nullptr);
+    EXPECT_EQ(netLiveSocketCount(), 0) << "the connection was not released";
+    if (c.mode != kAlaw) {
+      // An input mode that no reader exists for is refused before
+      // connecting.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      EXPECT_FALSE(server.accepted());
+    }
+  }
+}
+
+TEST(StreamSource, StopFlagEndsOpeningWhileTheServiceStalls) {
+  std::atomic<int32_t> stop{0};
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+    peer.send("queue1\r\n");
+    peer.stall(10000);
+  });
+  ASSERT_TRUE(server.listening());
+  std::thread stopper([&] {
+    for (int i = 0; i < 500 && !server.accepted(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.store(1);
+  });
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(
+      openStreamSource(server.host(), server.port(), "sales", kAlaw, &stop),
+      nullptr);
+  const double tookMs =
+      std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  stopper.join();
+  EXPECT_LT(tookMs, 2000);
+}
+
+// The stop thread closes the source while the main thread waits or
+// receives on it: the pending call returns at once and later calls report
+// the closed source.
+TEST(StreamSource, CloseFromAnotherThreadEndsAPendingCall) {
+  for (const bool inRead : {false, true}) {
+    SCOPED_TRACE(inRead ? "read" : "wait");
+    LoopbackServer server(Family::kIpv6, [](Peer& peer) { peer.stall(20000); });
+    ASSERT_TRUE(server.listening());
+    AudioSource* source =
+        openStreamSource(server.host(), server.port(), nullptr, kAlaw, nullptr);
+    ASSERT_NE(source, nullptr);
+    std::atomic<bool> entered{false};
+    double tookMs = 0;
+    std::thread mainThread([&] {
+      entered.store(true);
+      const Clock::time_point start = Clock::now();
+      uint8_t block[1024];
+      int32_t count = 0;
+      if (inRead) {
+        source->read(source, block, sizeof(block), &count);
+      } else {
+        source->wait(source, 20000);
+      }
+      tookMs = std::chrono::duration<double, std::milli>(Clock::now() - start)
+                   .count();
+    });
+    while (!entered.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(source->close(source), kResultOk);
+    mainThread.join();
+    EXPECT_LT(tookMs, 5000);
+    EXPECT_EQ(source->isOpen.load(), 0);
+    EXPECT_EQ(source->close(source), kResultOk);
+    EXPECT_EQ(source->wait(source, 0), kResultNotOpen);
+    uint8_t block[4] = {1, 2, 3, 4};
+    int32_t count = 0;
+    EXPECT_EQ(source->read(source, block, sizeof(block), &count),
+              kResultNotOpen);
+    EXPECT_EQ(count, -1);
+    EXPECT_EQ(block[0], 1);
+    source->destroy(source);
+    EXPECT_EQ(netLiveSocketCount(), 0);
+  }
+}
+
+TEST(StreamSource, PullCallbackReportsBytesEndAndFailure) {
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) { peer.send("abc"); });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), nullptr, kAlaw, nullptr);
+  ASSERT_NE(source, nullptr);
+  server.join();
+  uint8_t buffer[8];
+  std::string pulled;
+  int32_t got = 0;
+  while ((got = streamSourcePull(source->state, buffer, sizeof(buffer))) > 0) {
+    pulled.append(reinterpret_cast<const char*>(buffer),
+                  static_cast<size_t>(got));
+  }
+  EXPECT_EQ(pulled, "abc");
+  EXPECT_EQ(got, 0);
+  source->close(source);
+  EXPECT_EQ(streamSourcePull(source->state, buffer, sizeof(buffer)),
+            kResultNetwork);
+  EXPECT_EQ(streamSourcePull(nullptr, buffer, sizeof(buffer)), kResultNetwork);
+  source->destroy(source);
+}
+
+// A receive failure during streaming is a network failure of the run.
+TEST(StreamSource, ResetDuringStreamingIsANetworkFailure) {
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+    peer.send("abc");
+    peer.reset();
+  });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), nullptr, kAlaw, nullptr);
+  ASSERT_NE(source, nullptr);
+  server.join();
+  uint8_t block[1024];
+  Result read = kResultOk;
+  int32_t count = 0;
+  for (int turns = 0; turns < 10 && read == kResultOk; ++turns) {
+    ASSERT_EQ(source->wait(source, 5000), 1);
+    read = source->read(source, block, sizeof(block), &count);
+  }
+  EXPECT_EQ(read, kResultNetwork);
+  EXPECT_EQ(count, -1);
+  source->destroy(source);
+}
+
+}  // namespace

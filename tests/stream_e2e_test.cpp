@@ -1,0 +1,387 @@
+// End-to-end tests of live stream input: the program runs as a child
+// process against a loopback server that plays the recording service, and
+// records into a WAV file.
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e_wav.h"
+#include "tests/loopback_server.h"
+#include "tests/run_program.h"
+#include "tests/test_files.h"
+
+namespace {
+
+using e2e::Bytes;
+using loopback::Family;
+using loopback::LoopbackServer;
+using loopback::Peer;
+using run_program::RunOptions;
+using run_program::runProgram;
+using run_program::RunResult;
+using run_program::shellStatus;
+using test_files::TempDir;
+
+// A stop must end the program within about a second. The program notices
+// it within about 100 ms (the unit tests hold that to under a second); the
+// exit of a sanitizer build on a loaded machine comes on top.
+constexpr double kPromptMs = 1500;
+constexpr int kPeerTimeoutMs = 10000;
+
+std::string text(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+RunResult runHearkener(const std::vector<std::string>& args,
+                       const RunOptions& options = RunOptions()) {
+  std::vector<std::string> argv{e2e::hearkenerExe()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProgram(argv, options);
+}
+
+// The message line of a failed open; the usage text follows it.
+std::string openFailure() {
+  return std::string(e2e::hearkenerExe()) +
+         ": could not open audio stream\nUsage: ";
+}
+
+// A port on ::1 at which nothing listens any more.
+int freedPort() {
+  LoopbackServer server(
+      Family::kIpv6, [](Peer&) {}, 0);
+  return server.port();
+}
+
+// A run that records one queue: the server script, the options besides
+// host, port and output, and what must arrive where.
+struct RecordCase {
+  const char* name;
+  std::vector<std::string> args;
+  // Plays the service; stores what the client sent in *received.
+  std::function<void(Peer&, std::string* received)> script;
+  std::string expectedReceived;
+  Bytes audio;   // as the service sent it
+  uint16_t tag;  // how the program must read it
+};
+
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamRecording : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(StreamRecording, RecordsTheQueueAndEndsWhenTheServiceCloses) {
+  const RecordCase& c = GetParam();
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  std::string received = "script did not run";
+  LoopbackServer server(Family::kIpv6,
+                        [&](Peer& peer) { c.script(peer, &received); });
+  ASSERT_TRUE(server.listening());
+  std::vector<std::string> args = {
+      "-h", server.host(), "-p", server.portText(), "-F", out};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const RunResult run = runHearkener(args);
+  server.join();
+  ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(received, c.expectedReceived);
+  EXPECT_EQ(
+      e2e::difference(test_files::readFile(out),
+                      e2e::recordingOf(e2e::currencyOf(c.tag, 2, c.audio))),
+      "");
+}
+
+const Bytes kAudio = e2e::patternBytes(5000, 3);
+const std::string kList = "queue1\r\nsales\r\n[End]\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamRecording,
+    ::testing::Values(
+        // The exact exchange; audio in the segment of the end marker comes
+        // first; nothing but the name and "\r\n" is ever sent.
+        RecordCase{"QueueExchange",
+                   {"-q", "sales"},
+                   [](Peer& peer, std::string* received) {
+                     peer.send(kList + text(kAudio).substr(0, 100));
+                     *received = peer.receive(7, kPeerTimeoutMs);
+                     peer.send(text(kAudio).substr(100));
+                     peer.finishSending();
+                     *received += peer.receiveUntilClosed(kPeerTimeoutMs);
+                   },
+                   "sales\r\n",
+                   kAudio,
+                   e2e::kTagAlaw},
+        // Lines that only look like the end marker, and a long line, do not
+        // make the program answer.
+        RecordCase{"AlmostEndLines",
+                   {"-q", "sales", "-a"},
+                   [](Peer& peer, std::string* received) {
+                     peer.send("[End]\n [End]\r\n" + std::string(1500, 'l') +
+                               "\r\n");
+                     *received = peer.receive(1, 300);
+                     peer.send("[End]\r\n" + text(kAudio));
+                     *received += peer.receive(7, kPeerTimeoutMs);
+                     peer.finishSending();
+                     *received += peer.receiveUntilClosed(kPeerTimeoutMs);
+                   },
+                   "sales\r\n",
+                   kAudio,
+                   e2e::kTagAlaw},
+        // Test mode: everything is audio, nothing is sent.
+        RecordCase{"TestMode",
+                   {"-t"},
+                   [](Peer& peer, std::string* received) {
+                     peer.send(kList + text(kAudio));
+                     peer.finishSending();
+                     *received = peer.receiveUntilClosed(kPeerTimeoutMs);
+                   },
+                   "",
+                   [] {
+                     Bytes all(kList.begin(), kList.end());
+                     all.insert(all.end(), kAudio.begin(), kAudio.end());
+                     return all;
+                   }(),
+                   e2e::kTagAlaw},
+        // u-law: every byte value converted (0xFF becomes 0xD5).
+        RecordCase{"ULaw",
+                   {"-q", "sales", "-u"},
+                   [](Peer& peer, std::string* received) {
+                     peer.send(kList + text(kAudio));
+                     *received = peer.receive(7, kPeerTimeoutMs);
+                     peer.finishSending();
+                     *received += peer.receiveUntilClosed(kPeerTimeoutMs);
+                   },
+                   "sales\r\n",
+                   kAudio,
+                   e2e::kTagUlaw}),
+    [](const ::testing::TestParamInfo<RecordCase>& info) {
+      return info.param.name;
+    });
+
+// Opening fails: the message, status -5, and no output file.
+TEST(StreamE2e, FailedOpeningsReportTheStream) {
+  struct FailCase {
+    const char* name;
+    LoopbackServer::Script script;
+    std::vector<std::string> args;
+    bool closedPort;
+  };
+  const std::vector<FailCase> cases = {
+      {"connection refused", [](Peer&) {}, {"-q", "sales"}, true},
+      {"port beyond the range",
+       [](Peer&) {},
+       {"-q", "sales", "-p", "70000"},
+       false},
+      {"service closes in the list",
+       [](Peer& peer) { peer.send("queue1\r\n[En"); },
+       {"-q", "sales"},
+       false},
+      {"service resets in the list",
+       [](Peer& peer) {
+         peer.send("queue1\r\n");
+         peer.reset();
+       },
+       {"-q", "sales"},
+       false},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string out = dir.file("out.wav");
+    LoopbackServer server(Family::kIpv6, c.script, c.closedPort ? 0 : 2000);
+    ASSERT_TRUE(server.listening());
+    const std::string port =
+        c.closedPort ? std::to_string(freedPort()) : server.portText();
+    std::vector<std::string> args = {"-h", "::1", "-p", port, "-F", out};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult run = runHearkener(args);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(-5));
+    EXPECT_EQ(run.err.rfind(openFailure(), 0), 0u) << run.err;
+    EXPECT_FALSE(test_files::fileExists(out));
+  }
+}
+
+// A reset by the service in the middle of the audio is a network failure:
+// status -5, and the recording this run created is removed.
+TEST(StreamE2e, ResetMidStreamFailsTheRun) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+    peer.send(kList + text(kAudio));
+    peer.receive(7, kPeerTimeoutMs);
+    peer.reset();
+  });
+  ASSERT_TRUE(server.listening());
+  const RunResult run = runHearkener(
+      {"-q", "sales", "-a", "-h", "::1", "-p", server.portText(), "-F", out});
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exitStatus, shellStatus(-5));
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(test_files::fileExists(out));
+}
+
+// The IPv6 look-up of an IPv4 address fails with one message; the IPv4
+// path then connects.
+TEST(StreamE2e, Ipv4AddressConnectsAfterTheResolverMessage) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  LoopbackServer server(Family::kIpv4,
+                        [](Peer& peer) { peer.send(text(kAudio)); });
+  ASSERT_TRUE(server.listening());
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  const int code =
+      getaddrinfo("127.0.0.1", server.portText().c_str(), &hints, &results);
+  ASSERT_NE(code, 0);
+  const RunResult run = runHearkener(
+      {"-t", "-h", "127.0.0.1", "-p", server.portText(), "-F", out});
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "error " + std::to_string(code) + ": " +
+                         gai_strerror(code) + "\r\n");
+  EXPECT_EQ(test_files::readFile(out), e2e::recordingOf(kAudio));
+}
+
+// A name that resolves to ::1 first, while the service listens on
+// 127.0.0.1 only: the refused IPv6 connect falls back, silently.
+TEST(StreamE2e, NameResolvingToIpv6ReachesAnIpv4OnlyService) {
+  const std::string name = loopback::dualStackLoopbackName();
+  if (name.empty()) {
+    GTEST_SKIP() << "no name resolves to both ::1 and 127.0.0.1 here";
+  }
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  LoopbackServer server(Family::kIpv4,
+                        [](Peer& peer) { peer.send(text(kAudio)); });
+  ASSERT_TRUE(server.listening());
+  const RunResult run =
+      runHearkener({"-t", "-h", name, "-p", server.portText(), "-F", out});
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(test_files::readFile(out), e2e::recordingOf(kAudio));
+}
+
+// A stop while opening ends the program within a second: the service
+// stalls in the middle of its list, or never answers the connect.
+TEST(StreamE2e, StopWhileOpeningEndsPromptly) {
+  for (const bool connecting : {false, true}) {
+    SCOPED_TRACE(connecting ? "connect unanswered" : "list stalled");
+    LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+      peer.send("queue1\r\nsal");
+      peer.stall(kPeerTimeoutMs);
+    });
+    ASSERT_TRUE(server.listening());
+    loopback::UnansweredListener silent;
+    if (connecting && !silent.ready()) {
+      GTEST_SKIP() << "cannot make a connect go unanswered";
+    }
+    RunOptions options;
+    options.signal = SIGTERM;
+    options.timeoutMs = 15000;
+    // Only once the program has connected, or is connecting, are its stop
+    // handlers surely in place.
+    options.signalDelayMs = 100;
+    options.signalWhen = [&] {
+      return connecting ? silent.pendingConnects() >= 2 : server.accepted();
+    };
+    const RunResult run =
+        connecting ? runHearkener({"-q", "sales", "-h", "127.0.0.1", "-p",
+                                   std::to_string(silent.port())},
+                                  options)
+                   : runHearkener(
+                         {"-q", "sales", "-h", "::1", "-p", server.portText()},
+                         options);
+    ASSERT_FALSE(run.timedOut) << "the program hung";
+    ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
+    EXPECT_EQ(run.exitStatus, shellStatus(-5));
+    EXPECT_NE(run.err.find(openFailure()), std::string::npos) << run.err;
+    ASSERT_GE(run.signalSentMs, 0);
+    EXPECT_LT(run.endedMs - run.signalSentMs, kPromptMs);
+  }
+}
+
+// A stop during streaming closes the connection from the stop thread while
+// the main loop waits on it: status 0 and a finished recording of a prefix
+// of what was sent.
+TEST(StreamE2e, StopWhileStreamingKeepsTheRecording) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  const Bytes chunk = e2e::patternBytes(320, 9);  // 20 ms of audio
+  std::atomic<int> chunksSent{0};
+  LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+    for (int i = 0; i < 1000 && peer.send(text(chunk)); ++i) {
+      ++chunksSent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  ASSERT_TRUE(server.listening());
+  RunOptions options;
+  options.signal = SIGINT;
+  options.timeoutMs = 20000;
+  // The recording is written in blocks, so its size lags behind: count
+  // what the service sent instead.
+  options.signalWhen = [&] { return chunksSent.load() >= 20; };
+  const RunResult run = runHearkener(
+      {"-t", "-h", "::1", "-p", server.portText(), "-F", out}, options);
+  ASSERT_FALSE(run.timedOut) << "the program hung";
+  ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_GE(run.signalSentMs, 0);
+  EXPECT_LT(run.endedMs - run.signalSentMs, kPromptMs);
+  const Bytes recording = test_files::readFile(out);
+  ASSERT_GT(recording.size(), 58u);
+  const size_t audio = recording.size() - 58;
+  EXPECT_EQ(e2e::readRange(out, 0, 58), e2e::recordingHeader(audio));
+  for (size_t i = 0; i < audio; ++i) {
+    ASSERT_EQ(recording[58 + i], chunk[i % chunk.size()]) << "byte " << i;
+  }
+}
+
+// The service vanishes while the name is being sent: the program is not
+// killed by a broken pipe; it ends as the stream's end or failure decides.
+TEST(StreamE2e, ServiceVanishingDuringTheNameIsNotFatal) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.file("out.wav");
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+    peer.send(kList);
+    peer.receive(1, kPeerTimeoutMs);
+    peer.reset();
+  });
+  ASSERT_TRUE(server.listening());
+  const RunResult run = runHearkener(
+      {"-q", "sales", "-h", "::1", "-p", server.portText(), "-F", out});
+  ASSERT_TRUE(run.exited) << "killed by signal " << run.termSignal;
+  EXPECT_TRUE(run.exitStatus == 0 || run.exitStatus == shellStatus(-5))
+      << run.exitStatus;
+  EXPECT_EQ(run.err.find("could not open"), std::string::npos) << run.err;
+  // At most the send failure messages.
+  std::string rest = run.err;
+  for (size_t line; (line = rest.find("\r\n")) != std::string::npos;) {
+    EXPECT_EQ(rest.rfind("send failed, returned -1 (errno=", 0), 0u) << rest;
+    rest = rest.substr(line + 2);
+  }
+  EXPECT_EQ(rest, "");
+}
+
+}  // namespace

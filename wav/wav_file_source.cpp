@@ -6,6 +6,7 @@
 #include <new>
 
 #include "codecs/g711.h"
+#include "media/rtp_context.h"
 #include "support/debug_trace.h"
 #include "wav/wav_header.h"
 
@@ -26,8 +27,26 @@ struct WavSourceState {
   // back like any other.
   uint32_t dataLength = 0;
   uint32_t consumed = 0;
+  // Present for the framed tags only; owned, released by destroy.
+  RtpContext* decoder = nullptr;
   char buffer[kStreamBufferSize];
 };
+
+// The framed decoder's byte supply: the rest of the data chunk, nothing
+// beyond it. Runs inside sourceRead, under the state's lock.
+int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
+  auto* state = static_cast<WavSourceState*>(userData);
+  if (state->stream == nullptr || length <= 0 ||
+      state->consumed >= state->dataLength) {
+    return 0;
+  }
+  uint32_t n = static_cast<uint32_t>(length);
+  const uint32_t left = state->dataLength - state->consumed;
+  if (n > left) n = left;
+  const size_t got = fread(destination, 1, n, state->stream);
+  state->consumed += static_cast<uint32_t>(got);
+  return static_cast<int32_t>(got);
+}
 
 Result sourceClose(AudioEndpoint* source) {
   if (!endpointUsable(source)) return 0;
@@ -43,7 +62,9 @@ Result sourceClose(AudioEndpoint* source) {
 void sourceDestroy(AudioEndpoint* source) {
   if (source == nullptr) return;
   sourceClose(source);
-  delete static_cast<WavSourceState*>(source->state);
+  auto* state = static_cast<WavSourceState*>(source->state);
+  if (state != nullptr) rtpContextDestroy(state->decoder);
+  delete state;
   delete source;
 }
 
@@ -59,6 +80,11 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
   std::lock_guard<std::mutex> guard(state->lock);
   if (source->isOpen.load() != 1 || state->stream == nullptr) {
     return kResultWavInput;
+  }
+  if (state->decoder != nullptr) {
+    const int32_t result =
+        rtpContextRead(state->decoder, buffer, capacity, count);
+    return result == kRtpUnsupported ? kResultUndecodable : result;
   }
   if (state->consumed > state->dataLength) return kResultWavInput;
   int64_t n = state->channels == 1 ? capacity / 2 : capacity;
@@ -125,6 +151,16 @@ bool readFormat(FILE* stream, WavSourceState* state) {
     case 0x0007:
       state->inputMode = kInputModeUlaw;
       break;
+    case 0xF000:
+    case 0xF001:
+      state->inputMode = tag == 0xF000 ? kRtpModeFramed : kRtpModeTyped;
+      state->decoder =
+          rtpContextCreate(pullFromFile, state, state->inputMode);
+      if (state->decoder == nullptr) {
+        debugTrace("could not create RTP context\n");
+        return false;
+      }
+      break;
     default:
       debugTrace("unsupported WAV format (0x%04x)\n", tag);
       return false;
@@ -159,6 +195,7 @@ AudioSource* openWavFileSource(const char* fileName) {
   setvbuf(stream, state->buffer, _IOFBF, sizeof state->buffer);
   if (!readFormat(stream, state)) {
     fclose(stream);
+    rtpContextDestroy(state->decoder);
     delete source;
     delete state;
     return nullptr;

@@ -1,7 +1,8 @@
 // WAV file source: the AudioSource that reads a WAV file (format tags
-// 0x0006 A-law and 0x0007 u-law, one or two channels, 8000 Hz) and delivers
+// 0x0006 A-law, 0x0007 u-law, one or two channels, 8000 Hz) and delivers
 // the audio currency: u-law converted to A-law, mono widened to two
-// channels.
+// channels. Files with the tags 0xF000 and 0xF001 carry framed streams,
+// which an RtpContext decodes from the data chunk.
 //
 // Thread-safety: open, wait, read and destroy run on the main thread; close
 // may also run on the stop thread. A close that meets a read in progress

@@ -1,0 +1,224 @@
+#include "media/rtp_channel.h"
+
+#include <array>
+
+#include "codecs/g711.h"
+#include "support/console_report.h"
+
+namespace {
+
+constexpr int32_t kQuietEnergy = 100;
+
+// A decoded sample's A-law byte: the sample shifted right by 2, companded.
+// Looked up rather than computed because every decoded sample passes here.
+struct SampleToAlaw {
+  SampleToAlaw() {
+    for (int32_t i = 0; i < 16384; ++i) table[static_cast<size_t>(i)] = linearToAlaw(i - 8192);
+  }
+  uint8_t operator()(int16_t sample) const {
+    return table[static_cast<size_t>((sample >> 2) + 8192)];
+  }
+  std::array<uint8_t, 16384> table{};
+};
+const SampleToAlaw kSampleToAlaw;
+
+// Types 2 and 3: one byte per sample, u-law converted.
+int32_t decodeG711(RtpChannel* channel, const uint8_t* payload,
+                   int32_t length, bool ulaw) {
+  for (int32_t i = 0; i < length; ++i) {
+    if (ringSpaceContiguous(&channel->output) == 0) return -1;
+    ringPutByte(&channel->output, ulaw ? ulawToAlaw(payload[i]) : payload[i]);
+  }
+  return 0;
+}
+
+// Type 40: the first byte counts 1-ms units of silence. A fill larger than
+// the free space is cut to it, so unread audio is never overwritten.
+int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
+                      int32_t length) {
+  if (length == 0) return 1;
+  const int32_t wanted = 8 * payload[0];
+  const int32_t space = ringSpace(&channel->output);
+  const int32_t put = wanted < space ? wanted : space;
+  for (int32_t i = 0; i < put; ++i) {
+    ringPutByte(&channel->output, kAlawSilence);
+  }
+  if (put < wanted) {
+    consoleReport(
+        "g711 buffer size exceeded, dropping %d bytes of silence data\r\n",
+        wanted - put);
+    return -1;
+  }
+  return 1;
+}
+
+// Makes channel->g726 a decoder opened for `info`'s rate, reopening it when
+// the direction last decoded anything else or it is open for another rate.
+bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
+  if (channel->g726Ready == 1 && channel->codecType == info.codecType &&
+      channel->g726Type == info.codecType) {
+    return true;
+  }
+  channel->g726.reset();
+  channel->g726Ready = 0;
+  channel->g726Type = 0;
+  channel->g726 = info.create(info);
+  if (channel->g726 == nullptr) {
+    consoleReport("could not initialize G.726 codec\r\n");
+    return false;
+  }
+  channel->g726Ready = 1;
+  channel->g726Type = info.codecType;
+  return true;
+}
+
+SpeechDecoder* decoderFor(RtpChannel* channel, SpeechCodec codec) {
+  switch (codec) {
+    case SpeechCodec::kGsm:
+      return channel->gsm.get();
+    case SpeechCodec::kG726:
+      return channel->g726.get();
+    case SpeechCodec::kG729:
+      return channel->g729.get();
+    case SpeechCodec::kG722:
+      return channel->g722.get();
+  }
+  return nullptr;
+}
+
+// Types 4 to 9 and 13: unit by unit, each decoded, scaled and companded.
+int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
+                     const uint8_t* payload, int32_t length, bool erasure) {
+  if (length == 0) return 1;
+  if (info.codec == SpeechCodec::kG726 && !prepareG726(channel, info)) {
+    return -1;
+  }
+  SpeechDecoder* decoder = decoderFor(channel, info.codec);
+  int16_t samples[kSpeechMaxSamples];
+  int32_t quiet = 1;
+  bool first = true;
+  for (int32_t offset = 0; offset < length; offset += info.unitBytes) {
+    const int32_t remaining = length - offset;
+    if (remaining < info.unitBytes) {
+      consoleReport("dropping %d bytes of %s data\r\n", remaining, info.name);
+      return -1;
+    }
+    if (ringSpace(&channel->output) < info.samplesPerUnit) {
+      consoleReport("g711 buffer size exceeded, dropping %d bytes of %s data\r\n",
+                    remaining, info.name);
+      return -1;
+    }
+    const int32_t n = decoder->decode(payload + offset, samples,
+                                      info.samplesPerUnit, first && erasure);
+    first = false;
+    if (n <= 0) {
+      consoleReport("%s decode error, dropping %d bytes of %s data\r\n",
+                    info.name, remaining, info.name);
+      return -1;
+    }
+    uint8_t alaw[kSpeechMaxSamples];
+    for (int32_t i = 0; i < n; ++i) alaw[i] = kSampleToAlaw(samples[i]);
+    ringPutBytes(&channel->output, alaw, n);
+    quiet = rtpSamplesQuiet(samples, n);
+  }
+  return quiet;
+}
+
+int32_t decodePayload(RtpChannel* channel, int32_t codecType,
+                      const uint8_t* payload, int32_t length, bool erasure) {
+  switch (codecType) {
+    case kCodecTypeIgnored:
+    case kCodecTypeIgnoredToo:
+      return 0;
+    case kCodecTypeAlaw:
+      return decodeG711(channel, payload, length, false);
+    case kCodecTypeUlaw:
+      return decodeG711(channel, payload, length, true);
+    case kCodecTypeSilence:
+      return decodeSilence(channel, payload, length);
+    default:
+      break;
+  }
+  const SpeechCodecInfo* info = speechCodecFind(codecType);
+  if (info == nullptr) {
+    consoleReport("unsupported codec type %d\r\n", codecType);
+    return kRtpUnsupported;
+  }
+  return decodeBlocks(channel, *info, payload, length, erasure);
+}
+
+}  // namespace
+
+bool rtpChannelInit(RtpChannel* channel) {
+  bool ringFailed = false;
+  if (ringInit(&channel->output, kRtpChannelRingSize) != 0) {
+    consoleReport("could not initialize ring buffer of size %d\r\n",
+                  kRtpChannelRingSize);
+    ringFailed = true;
+  }
+  struct Needed {
+    SpeechDecoderPtr RtpChannel::*slot;
+    int32_t codecType;
+    const char* failure;
+  };
+  static const Needed kNeeded[] = {
+      {&RtpChannel::g729, 9, "could not initialize G.729 context\r\n"},
+      {&RtpChannel::gsm, 4, "could not initialize GSM context\r\n"},
+      {&RtpChannel::g722, 13, "could not initialize G.722 context\r\n"},
+  };
+  for (const Needed& needed : kNeeded) {
+    const SpeechCodecInfo* info = speechCodecFind(needed.codecType);
+    channel->*needed.slot = info->create(*info);
+    if (channel->*needed.slot == nullptr) {
+      consoleReport("%s", needed.failure);
+      rtpChannelRelease(channel);
+      return false;
+    }
+  }
+  channel->lastResult = 1;
+  channel->codecType = 0;
+  channel->g726Ready = 0;
+  channel->g726Type = 0;
+  if (ringFailed) {
+    rtpChannelRelease(channel);
+    return false;
+  }
+  return true;
+}
+
+void rtpChannelRelease(RtpChannel* channel) {
+  channel->g729.reset();
+  channel->g722.reset();
+  channel->gsm.reset();
+  channel->g726.reset();
+  channel->g726Ready = 0;
+  channel->g726Type = 0;
+  ringRelease(&channel->output);
+}
+
+int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
+                         const uint8_t* payload, int32_t length,
+                         bool erasure) {
+  const int32_t result =
+      decodePayload(channel, codecType, payload, length, erasure);
+  if (result >= 0) {
+    channel->lastResult = result;
+    channel->codecType = codecType;
+  } else {
+    channel->codecType = 0;
+  }
+  return result;
+}
+
+int32_t rtpSamplesQuiet(const int16_t* samples, int32_t n) {
+  if (n <= 0) return 1;
+  int64_t sum = 0;
+  for (int32_t i = 0; i < n; ++i) sum += samples[i];
+  const int64_t mean = sum / n;
+  int64_t energy = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t d = samples[i] - mean;
+    energy += d * d;
+  }
+  return energy / n <= kQuietEnergy ? 1 : 0;
+}

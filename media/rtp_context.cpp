@@ -1,0 +1,143 @@
+#include "media/rtp_context.h"
+
+#include <algorithm>
+#include <new>
+
+#include "codecs/g711.h"
+#include "support/console_report.h"
+
+namespace {
+
+// A direction idle behind the other by more than this is padded with
+// silence if its last unit was quiet; one whose last unit was not quiet is
+// padded only when twice as far behind. Padding leaves it this far behind.
+constexpr int32_t kPadLead = 400;
+
+void releaseContext(RtpContext* context) {
+  rtpChannelRelease(&context->channel[0]);
+  rtpChannelRelease(&context->channel[1]);
+  ringRelease(&context->input.ring);
+  delete context;
+}
+
+}  // namespace
+
+RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode) {
+  auto* context = new (std::nothrow) RtpContext;
+  if (context == nullptr) {
+    consoleReport("could not allocate %d bytes memory for RTP context\r\n",
+                  static_cast<int32_t>(sizeof(RtpContext)));
+    return nullptr;
+  }
+  if (!rtpChannelInit(&context->channel[0]) ||
+      !rtpChannelInit(&context->channel[1])) {
+    consoleReport("could not initialize channel\r\n");
+    releaseContext(context);
+    return nullptr;
+  }
+  if (ringInit(&context->input.ring, kRtpInputRingSize) != 0) {
+    consoleReport("could not initialize ring buffer of size %d\r\n",
+                  kRtpInputRingSize);
+    releaseContext(context);
+    return nullptr;
+  }
+  context->pull = pull;
+  context->userData = userData;
+  context->mode = mode;
+  context->frame.length = 0;
+  context->input.state = kFrameHunt;
+  return context;
+}
+
+void rtpContextDestroy(RtpContext* context) {
+  if (context != nullptr) releaseContext(context);
+}
+
+int32_t rtpContextDecodeFrame(RtpContext* context) {
+  const int32_t headerLength = context->mode == kRtpModeFramed ? 1 : 2;
+  const FrameBuffer& frame = context->frame;
+  if (frame.length < headerLength) {
+    consoleReport("missing control byte\r\n");
+    return -1;
+  }
+  const uint8_t control = frame.bytes[0];
+  const int32_t codecType =
+      context->mode == kRtpModeFramed ? control >> 2 : frame.bytes[1];
+  const bool erasure = (control & 0x02) != 0;
+  return rtpChannelDecode(&context->channel[control & 0x01], codecType,
+                          frame.bytes + headerLength,
+                          frame.length - headerLength, erasure);
+}
+
+namespace {
+
+// The silence the mixer must put into the emptier direction now (0: none),
+// and that direction.
+int32_t paddingDue(const RtpContext* context, int32_t* emptierIndex) {
+  const int32_t a = ringFill(&context->channel[0].output);
+  const int32_t b = ringFill(&context->channel[1].output);
+  if (a != 0 && b != 0) return 0;
+  const int32_t d = (a > b ? a - b : b - a) - kPadLead;
+  if (d <= 0) return 0;
+  *emptierIndex = b <= a ? 1 : 0;
+  const RtpChannel& emptier = context->channel[*emptierIndex];
+  return emptier.lastResult != 0 || d > kPadLead ? d : 0;
+}
+
+}  // namespace
+
+bool rtpContextPending(const RtpContext* context) {
+  int32_t emptier = 0;
+  return (ringFill(&context->channel[0].output) != 0 &&
+          ringFill(&context->channel[1].output) != 0) ||
+         paddingDue(context, &emptier) > 0;
+}
+
+int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity) {
+  ByteRing* ring0 = &context->channel[0].output;
+  ByteRing* ring1 = &context->channel[1].output;
+  int32_t emptierIndex = 0;
+  const int32_t padding = paddingDue(context, &emptierIndex);
+  if (padding > 0) {
+    // The emptier ring is empty and the other holds at most 3999 bytes, so
+    // the padding always fits.
+    RtpChannel* emptier = &context->channel[emptierIndex];
+    for (int32_t i = 0; i < padding; ++i) {
+      ringPutByte(&emptier->output, kAlawSilence);
+    }
+    emptier->lastResult = 1;
+  }
+  int32_t frames = capacity / 2;
+  frames = std::min({frames, ringFill(ring0), ringFill(ring1)});
+  for (int32_t i = 0; i < frames; ++i) {
+    buffer[2 * i] = ringGetByte(ring0);
+    buffer[2 * i + 1] = ringGetByte(ring1);
+  }
+  return 2 * frames;
+}
+
+int32_t rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
+                       int32_t* count) {
+  const int32_t skipCount = context->mode == kRtpModeFramed ? 1 : 0;
+  int32_t remembered = 0;
+  *count = rtpContextMix(context, buffer, capacity);
+  if (*count > 0) return 0;
+  for (;;) {
+    while (parseFrame(&context->input, &context->frame, skipCount) == 0) {
+      ByteRing* input = &context->input.ring;
+      const int32_t n = ringSpaceContiguous(input);
+      if (n == 0) return 0;
+      int32_t got = context->pull(context->userData, input->write, n);
+      if (got <= 0) return got;
+      if (got > n) got = n;  // a faulty supplier must not move past the end
+      ringCommit(input, got);
+    }
+    const int32_t result = rtpContextDecodeFrame(context);
+    if (result < 0) {
+      consoleReport("could not decode frame (ret=%d\r\n", result);
+      if (result == kRtpUnsupported) remembered = kRtpUnsupported;
+    }
+    *count = rtpContextMix(context, buffer, capacity);
+    if (*count > 0) return remembered;
+  }
+}

@@ -1,0 +1,77 @@
+// RtpContext: the media decoder of the framed input modes. It pulls raw
+// stream bytes from its owner through a callback, cuts them into checked
+// frames, sends each frame to one of two call directions by bit 0 of its
+// control byte, decodes the payload by its codec type into 8 kHz A-law per
+// direction, and interleaves the two directions into the two-channel A-law
+// currency, padding a silent direction with A-law silence.
+//
+// Apart from a G.726 decoder opened when a direction changes to a G.726 rate,
+// nothing is allocated after creation.
+//
+// Every problem is printed on the console through consoleReport.
+//
+// Thread-safety: none; a context is used by the one thread that reads the
+// owning source.
+#pragma once
+
+#include <cstdint>
+
+#include "media/frame_parser.h"
+#include "media/rtp_channel.h"
+
+// The input modes a context decodes.
+constexpr int32_t kRtpModeFramed = 6;  // codec type in the control byte
+constexpr int32_t kRtpModeTyped = 7;   // a codec type byte after the control
+
+// Bytes of the input ring.
+constexpr int32_t kRtpInputRingSize = 1024;
+
+// Supplies raw stream bytes: stores at most `length` bytes at `destination`
+// and returns their number (at least 1), 0 when no more input is available,
+// or a negative failure code.
+using RtpPull = int32_t (*)(void* userData, uint8_t* destination,
+                            int32_t length);
+
+struct RtpContext {
+  RtpPull pull = nullptr;
+  void* userData = nullptr;  // owned by the creator
+  FrameInput input;
+  FrameBuffer frame;
+  RtpChannel channel[2];
+  int32_t mode = kRtpModeTyped;
+};
+
+// Creates a context for `mode` (6 or 7) that pulls through `pull` with
+// `userData`. Returns nullptr after printing why. The caller owns the
+// result and releases it with rtpContextDestroy.
+// REQUIRES: pull is not null; userData outlives the context.
+RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode);
+
+// Delivers up to `capacity` bytes (a whole number of two-byte frames) of
+// interleaved A-law into `buffer` and their number in *count. Results:
+// 0 with *count > 0 (audio) or *count == 0 (the pull callback had no more);
+// -3 with *count > 0 when a frame of this call had an unsupported codec type
+// (the audio is valid); a negative result of the pull callback, unchanged,
+// with *count == 0. The context stays usable after every result.
+// REQUIRES: capacity >= 2.
+int32_t rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
+                       int32_t* count);
+
+// Releases the decoders, the rings and the context. Does nothing for null.
+void rtpContextDestroy(RtpContext* context);
+
+// The interleaving step of rtpContextRead on its own: pads an idle
+// direction with silence when the other runs ahead, then interleaves what
+// both directions hold into `buffer`. Returns the bytes delivered.
+int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity);
+
+// True when rtpContextRead would deliver audio without pulling: both
+// directions hold decoded bytes, or one leads far enough to be padded. A
+// source's readiness wait uses it, so decoded audio never waits for the
+// next raw bytes to arrive.
+bool rtpContextPending(const RtpContext* context);
+
+// Decodes the frame in context->frame. Returns the payload decoder's result
+// (0 or 1), -1 for a frame without a complete header or a dropped payload,
+// or -3 for an unsupported codec type.
+int32_t rtpContextDecodeFrame(RtpContext* context);

@@ -173,20 +173,20 @@ TEST(CommandLineE2e, ProgramNameIsTheFirstArgumentAsTyped) {
 TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  e2e::WavSpec pcm;
+  e2e::WavPlan pcm;
   pcm.tag = 0x0001;
   pcm.data = Bytes(100, 0);
-  e2e::WavSpec wideband;
+  e2e::WavPlan wideband;
   wideband.rate = 16000;
   wideband.data = Bytes(100, 0);
-  e2e::WavSpec sixChannels;
+  e2e::WavPlan sixChannels;
   sixChannels.channels = 6;
   sixChannels.data = Bytes(120, 0);
   Bytes unpatched = e2e::recordingOf(Bytes(100, 0x55));
   for (size_t offset : {4, 46, 54}) {
     for (size_t i = 0; i < 4; ++i) unpatched[offset + i] = 0;
   }
-  Bytes noData = e2e::buildWav(e2e::WavSpec{});
+  Bytes noData = e2e::buildWav(e2e::WavPlan{});
   noData.resize(noData.size() - 8);  // drop the data chunk header
   noData[4] = static_cast<uint8_t>(noData.size() - 8);
   const std::vector<std::pair<std::string, Bytes>> files = {
@@ -218,11 +218,11 @@ TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
 TEST(CommandLineE2e, InputFileIgnoresNetworkOptionsAndInputMode) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(2048);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(2048);
   const std::string in = dir.file("in.wav");
   const std::string out = dir.file("out.wav");
-  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(plan)));
   for (const char* mode : {"-u", "-r"}) {
     SCOPED_TRACE(mode);
     const RunResult run =
@@ -232,7 +232,7 @@ TEST(CommandLineE2e, InputFileIgnoresNetworkOptionsAndInputMode) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(
-        e2e::difference(test_files::readFile(out), e2e::recordingOf(spec.data)),
+        e2e::difference(test_files::readFile(out), e2e::recordingOf(plan.data)),
         "");
   }
 }
@@ -243,10 +243,10 @@ TEST(CommandLineE2e, InputFileIgnoresNetworkOptionsAndInputMode) {
 TEST(CommandLineE2e, NoSoundDeviceIsNotAnError) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  e2e::WavSpec spec;
-  spec.data = Bytes(160, 0xD5);
+  e2e::WavPlan plan;
+  plan.data = Bytes(160, 0xD5);
   const std::string in = dir.file("in.wav");
-  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(plan)));
   const RunResult run = runHearkener({"-i", in});
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.exitStatus, 0);
@@ -258,10 +258,10 @@ TEST(CommandLineE2e, NoSoundDeviceIsNotAnError) {
 TEST(CommandLineE2e, OutputInMissingFolderIsReported) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  e2e::WavSpec spec;
-  spec.data = Bytes(160, 0xD5);
+  e2e::WavPlan plan;
+  plan.data = Bytes(160, 0xD5);
   const std::string in = dir.file("in.wav");
-  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(spec)));
+  ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(plan)));
   for (const char* option : {"-F", "-f"}) {
     SCOPED_TRACE(option);
     const std::string out = dir.file("missing/out.wav");
@@ -279,12 +279,12 @@ TEST(CommandLineE2e, OutputInMissingFolderIsReported) {
 TEST(CommandLineE2e, AppendRefusesFilesItCannotContinue) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  e2e::WavSpec input;
+  e2e::WavPlan input;
   input.data = e2e::patternBytes(1000);
   const std::string in = dir.file("in.wav");
   ASSERT_TRUE(test_files::writeFile(in, e2e::buildWav(input)));
 
-  e2e::WavSpec ulawMono;
+  e2e::WavPlan ulawMono;
   ulawMono.tag = e2e::kTagUlaw;
   ulawMono.channels = 1;
   ulawMono.data = e2e::patternBytes(500, 3);

@@ -44,9 +44,9 @@ class ConvertE2e : public ::testing::Test {
   void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
 
   // Writes an input WAV and returns its path.
-  std::string input(const std::string& name, const e2e::WavSpec& spec) {
+  std::string input(const std::string& name, const e2e::WavPlan& plan) {
     const std::string path = dir_.file(name);
-    EXPECT_TRUE(writeFile(path, e2e::buildWav(spec)));
+    EXPECT_TRUE(writeFile(path, e2e::buildWav(plan)));
     return path;
   }
 
@@ -89,18 +89,18 @@ TEST_F(ConvertE2e, EveryInputFormatGivesTheExactRecording) {
   };
   for (const FormatCase& c : cases) {
     SCOPED_TRACE(c.name);
-    e2e::WavSpec spec;
-    spec.tag = c.tag;
-    spec.channels = c.channels;
-    spec.factChunk = c.factChunk;
-    spec.extraChunks = c.extraChunks;
-    spec.data = e2e::patternBytes(c.dataLength, 7);
-    const std::string in = input(std::string(c.name) + ".wav", spec);
+    e2e::WavPlan plan;
+    plan.tag = c.tag;
+    plan.channels = c.channels;
+    plan.factChunk = c.factChunk;
+    plan.extraChunks = c.extraChunks;
+    plan.data = e2e::patternBytes(c.dataLength, 7);
+    const std::string in = input(std::string(c.name) + ".wav", plan);
     const std::string out = dir_.file(std::string(c.name) + "-out.wav");
     runOk({"-i", in, "-F", out});
     EXPECT_EQ(
         e2e::difference(readFile(out), e2e::recordingOf(e2e::currencyOf(
-                                           c.tag, c.channels, spec.data))),
+                                           c.tag, c.channels, plan.data))),
         "");
   }
 }
@@ -108,21 +108,21 @@ TEST_F(ConvertE2e, EveryInputFormatGivesTheExactRecording) {
 // An input that ends before the length its data chunk declares delivers
 // what is there, and the run still ends cleanly.
 TEST_F(ConvertE2e, TruncatedInputEndsAtItsLastByte) {
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(3001);
-  spec.overrideDataLength = true;
-  spec.declaredDataLength = 10000;
-  const std::string in = input("in.wav", spec);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(3001);
+  plan.overrideDataLength = true;
+  plan.declaredDataLength = 10000;
+  const std::string in = input("in.wav", plan);
   const std::string out = dir_.file("out.wav");
   runOk({"-i", in, "-F", out});
-  EXPECT_EQ(e2e::difference(readFile(out), e2e::recordingOf(spec.data)), "");
+  EXPECT_EQ(e2e::difference(readFile(out), e2e::recordingOf(plan.data)), "");
 }
 
 TEST_F(ConvertE2e, EmptyDataChunkGivesAValidEmptyRecording) {
   for (uint16_t channels : {1, 2}) {
-    e2e::WavSpec spec;
-    spec.channels = channels;
-    const std::string in = input("in.wav", spec);
+    e2e::WavPlan plan;
+    plan.channels = channels;
+    const std::string in = input("in.wav", plan);
     const std::string out = dir_.file("out.wav");
     runOk({"-i", in, "-F", out});
     const Bytes recording = readFile(out);
@@ -135,21 +135,21 @@ TEST_F(ConvertE2e, EmptyDataChunkGivesAValidEmptyRecording) {
 }
 
 TEST_F(ConvertE2e, CreateReplacesAnExistingFile) {
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(16000);
-  const std::string in = input("in.wav", spec);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(16000);
+  const std::string in = input("in.wav", plan);
   const std::string out = dir_.file("out.wav");
   ASSERT_TRUE(writeFile(out, e2e::recordingOf(e2e::patternBytes(50000, 9))));
   runOk({"-i", in, "-F", out});
   const Bytes recording = readFile(out);
   EXPECT_EQ(recording.size(), 16058u);
-  EXPECT_EQ(e2e::difference(recording, e2e::recordingOf(spec.data)), "");
+  EXPECT_EQ(e2e::difference(recording, e2e::recordingOf(plan.data)), "");
 }
 
 TEST_F(ConvertE2e, AppendContinuesBehindTheExistingAudio) {
-  e2e::WavSpec first;
+  e2e::WavPlan first;
   first.data = e2e::patternBytes(16000, 1);
-  e2e::WavSpec second;
+  e2e::WavPlan second;
   second.tag = e2e::kTagUlaw;
   second.channels = 1;
   second.data = e2e::patternBytes(4000, 2);
@@ -177,9 +177,9 @@ TEST_F(ConvertE2e, AppendContinuesBehindTheExistingAudio) {
 // An odd data length ends in half a frame: the append overwrites it, so
 // both channels keep their byte positions.
 TEST_F(ConvertE2e, AppendAfterAnOddLengthOverwritesTheHalfFrame) {
-  e2e::WavSpec odd;
+  e2e::WavPlan odd;
   odd.data = e2e::patternBytes(16001, 1);
-  e2e::WavSpec more;
+  e2e::WavPlan more;
   more.data = e2e::patternBytes(1000, 2);
   const std::string in1 = input("odd.wav", odd);
   const std::string in2 = input("more.wav", more);
@@ -196,19 +196,19 @@ TEST_F(ConvertE2e, AppendAfterAnOddLengthOverwritesTheHalfFrame) {
 }
 
 TEST_F(ConvertE2e, AppendToAnEmptyFileWritesAFreshRecording) {
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(3000);
-  const std::string in = input("in.wav", spec);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(3000);
+  const std::string in = input("in.wav", plan);
   const std::string out = dir_.file("out.wav");
   ASSERT_TRUE(writeFile(out, Bytes()));
   runOk({"-i", in, "-f", out});
-  EXPECT_EQ(e2e::difference(readFile(out), e2e::recordingOf(spec.data)), "");
+  EXPECT_EQ(e2e::difference(readFile(out), e2e::recordingOf(plan.data)), "");
 }
 
 TEST_F(ConvertE2e, LastOutputOptionWinsNameAndMode) {
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(2000, 1);
-  const std::string in = input("in.wav", spec);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(2000, 1);
+  const std::string in = input("in.wav", plan);
   const std::string a = dir_.file("a.wav");
   const std::string b = dir_.file("b.wav");
   const Bytes earlier = e2e::recordingOf(e2e::patternBytes(1000, 2));
@@ -218,24 +218,24 @@ TEST_F(ConvertE2e, LastOutputOptionWinsNameAndMode) {
   EXPECT_FALSE(test_files::fileExists(a));
   EXPECT_EQ(
       e2e::difference(readFile(b), e2e::recordingOf(concat(
-                                       e2e::patternBytes(1000, 2), spec.data))),
+                                       e2e::patternBytes(1000, 2), plan.data))),
       "");
 
   ASSERT_TRUE(writeFile(b, earlier));
   runOk({"-i", in, "-f", b, "-F", a});  // creates a; b stays as it was
-  EXPECT_EQ(e2e::difference(readFile(a), e2e::recordingOf(spec.data)), "");
+  EXPECT_EQ(e2e::difference(readFile(a), e2e::recordingOf(plan.data)), "");
   EXPECT_EQ(e2e::difference(readFile(b), earlier), "");
 
   runOk({"-i", in, "-F", b, "-F", a});  // -F twice: the last name wins
   EXPECT_EQ(e2e::difference(readFile(b), earlier), "");
-  EXPECT_EQ(e2e::difference(readFile(a), e2e::recordingOf(spec.data)), "");
+  EXPECT_EQ(e2e::difference(readFile(a), e2e::recordingOf(plan.data)), "");
 }
 
 // A write that fails part-way (here: the file size limit) ends the run with
 // -4 and prints nothing. A recording that existed before an append run is
 // put back byte for byte; a file the run created is removed.
 TEST_F(ConvertE2e, FailedRunRestoresOrRemovesItsOutput) {
-  e2e::WavSpec big;
+  e2e::WavPlan big;
   big.data = e2e::patternBytes(300000, 1);
   const std::string in = input("in.wav", big);
   RunOptions limited;
@@ -290,9 +290,9 @@ TEST_F(ConvertE2e, FailedRunRestoresOrRemovesItsOutput) {
 // header ends the run with -4 and is left exactly as it was. Both files are
 // sparse: only their first and last blocks take space.
 TEST_F(ConvertE2e, LargeRecordingsAreContinuedOrLeftUntouched) {
-  e2e::WavSpec spec;
-  spec.data = e2e::patternBytes(3000, 1);
-  const std::string in = input("in.wav", spec);
+  e2e::WavPlan plan;
+  plan.data = e2e::patternBytes(3000, 1);
+  const std::string in = input("in.wav", plan);
   const Bytes tail = e2e::patternBytes(4096, 2);
 
   {
@@ -300,13 +300,13 @@ TEST_F(ConvertE2e, LargeRecordingsAreContinuedOrLeftUntouched) {
     const std::string out = dir_.file("under2g.wav");
     ASSERT_TRUE(e2e::writeSparseWav(out, e2e::kTagAlaw, 2, data, tail));
     runOk({"-i", in, "-f", out});
-    const uint64_t length = 58 + data + spec.data.size();
+    const uint64_t length = 58 + data + plan.data.size();
     ASSERT_EQ(e2e::fileSize(out), static_cast<int64_t>(length));
     const Bytes header = e2e::readRange(out, 0, 58);
-    EXPECT_EQ(header, e2e::recordingHeader(data + spec.data.size()));
+    EXPECT_EQ(header, e2e::recordingHeader(data + plan.data.size()));
     EXPECT_EQ(e2e::difference(e2e::readRange(out, 58 + data - tail.size(),
                                              tail.size() + 3000),
-                              concat(tail, spec.data)),
+                              concat(tail, plan.data)),
               "");
     std::remove(out.c_str());
   }

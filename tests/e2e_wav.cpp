@@ -45,31 +45,31 @@ void putFormat(Bytes* out, uint16_t tag, uint16_t channels, uint32_t rate) {
 
 }  // namespace
 
-Bytes buildWav(const WavSpec& spec) {
+Bytes buildWav(const WavPlan& plan) {
   Bytes out;
   putId(&out, "RIFF");
   putLe32(&out, 0);
   putId(&out, "WAVE");
-  putFormat(&out, spec.tag, spec.channels, spec.rate);
-  if (spec.factChunk) {
+  putFormat(&out, plan.tag, plan.channels, plan.rate);
+  if (plan.factChunk) {
     putId(&out, "fact");
     putLe32(&out, 4);
-    putLe32(&out, static_cast<uint32_t>(spec.data.size() / spec.channels));
+    putLe32(&out, static_cast<uint32_t>(plan.data.size() / plan.channels));
   }
-  for (const ExtraChunk& chunk : spec.extraChunks) {
+  for (const ExtraChunk& chunk : plan.extraChunks) {
     putId(&out, chunk.id.c_str());
     putLe32(&out, static_cast<uint32_t>(chunk.body.size()));
     out.insert(out.end(), chunk.body.begin(), chunk.body.end());
     if (chunk.body.size() % 2 != 0) out.push_back(0);
   }
   putId(&out, "data");
-  putLe32(&out, spec.overrideDataLength
-                    ? spec.declaredDataLength
-                    : static_cast<uint32_t>(spec.data.size()));
-  out.insert(out.end(), spec.data.begin(), spec.data.end());
+  putLe32(&out, plan.overrideDataLength
+                    ? plan.declaredDataLength
+                    : static_cast<uint32_t>(plan.data.size()));
+  out.insert(out.end(), plan.data.begin(), plan.data.end());
   const size_t riffEnd =
-      spec.overrideDataLength
-          ? out.size() - spec.data.size() + spec.declaredDataLength
+      plan.overrideDataLength
+          ? out.size() - plan.data.size() + plan.declaredDataLength
           : out.size();
   setLe32(&out, 4, static_cast<uint32_t>(riffEnd - 8));
   return out;
@@ -120,12 +120,12 @@ Bytes recordingOf(const Bytes& audio) {
 
 bool writeSparseWav(const std::string& path, uint16_t tag, uint16_t channels,
                     uint64_t dataLength, const Bytes& tail) {
-  WavSpec spec;
-  spec.tag = tag;
-  spec.channels = channels;
-  spec.overrideDataLength = true;
-  spec.declaredDataLength = static_cast<uint32_t>(dataLength);
-  Bytes header = buildWav(spec);
+  WavPlan plan;
+  plan.tag = tag;
+  plan.channels = channels;
+  plan.overrideDataLength = true;
+  plan.declaredDataLength = static_cast<uint32_t>(dataLength);
+  Bytes header = buildWav(plan);
   // The fact count of the data the file declares.
   setLe32(&header, 46, static_cast<uint32_t>(dataLength / channels));
   const int fd =

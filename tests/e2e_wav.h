@@ -29,7 +29,7 @@ struct ExtraChunk {
   Bytes body;      // an odd length gets a pad byte
 };
 
-struct WavSpec {
+struct WavPlan {
   uint16_t tag = kTagAlaw;
   uint16_t channels = 2;
   uint32_t rate = 8000;
@@ -42,8 +42,8 @@ struct WavSpec {
   uint32_t declaredDataLength = 0;
 };
 
-// The whole file for `spec`, with a patched RIFF size.
-Bytes buildWav(const WavSpec& spec);
+// The whole file for `plan`, with a patched RIFF size.
+Bytes buildWav(const WavPlan& plan);
 
 // `length` bytes that hold every byte value, in a scrambled order
 // (deterministic for a given seed).

@@ -83,11 +83,11 @@ TEST(FramedE2e, WavFilesWithFramedTagsAreDecoded) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
     const Call call = makeCall(c.mode, 40, c.unsupported);
-    e2e::WavSpec spec;
-    spec.tag = c.tag;
-    spec.channels = 1;
-    spec.data = call.stream;
-    ASSERT_TRUE(test_files::writeFile(dir.file("in.wav"), e2e::buildWav(spec)));
+    e2e::WavPlan plan;
+    plan.tag = c.tag;
+    plan.channels = 1;
+    plan.data = call.stream;
+    ASSERT_TRUE(test_files::writeFile(dir.file("in.wav"), e2e::buildWav(plan)));
     const RunResult run =
         runHearkener({"-i", dir.file("in.wav"), "-F", dir.file("out.wav")});
     ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
@@ -106,11 +106,11 @@ TEST(FramedE2e, DecodingStopsAtTheEndOfTheDataChunk) {
   ASSERT_FALSE(dir.path().empty());
   const Call call = makeCall(7, 10, false);
   Call more = makeCall(7, 4, false);
-  e2e::WavSpec spec;
-  spec.tag = kTagTyped;
-  spec.data = call.stream;
-  spec.extraChunks.push_back({"junk", Bytes(3, 0)});
-  Bytes file = e2e::buildWav(spec);
+  e2e::WavPlan plan;
+  plan.tag = kTagTyped;
+  plan.data = call.stream;
+  plan.extraChunks.push_back({"junk", Bytes(3, 0)});
+  Bytes file = e2e::buildWav(plan);
   file.insert(file.end(), more.stream.begin(), more.stream.end());
   ASSERT_TRUE(test_files::writeFile(dir.file("in.wav"), file));
   const RunResult run =

@@ -7,25 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_usage.h"
+
 namespace {
 
-// The usage output, spelt out here rather than taken from kUsageText so that
-// a changed character in the program's text is caught.
-const std::string kUsage =
-    "Usage: hk ([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) "
-    "[(-f FILE)|(-F FILE)]\n"
-    "\t-h HOST    - hostname or IP of computer running tapd (default: "
-    "localhost)\n"
-    "\t-p PORT    - port number of tapd (default: 20000)\n"
-    "\t-q QUEUE   - LDCC queue name\n"
-    "\t-t         - test mode: do not send queue name, just read from socket\n"
-    "\t-a         - treat incoming audio data as a-law (default)\n"
-    "\t-u         - treat incoming audio data as u-law\n"
-    "\t-r         - treat incoming audio data as RTP stream\n"
-    "\t-i WAV     - read audio data from WAV file\n"
-    "\t-F FILE    - WAV file to be created\n"
-    "\t-f FILE    - WAV file to be appended or created\n"
-    "\n";
+const std::string kUsage = expected_usage::usageOutput("hk", "");
 
 // An argument vector that owns its strings; argv()[0] is "hk".
 class Args {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/e2e_wav.h"
+#include "tests/expected_usage.h"
 #include "tests/run_program.h"
 #include "tests/test_files.h"
 
@@ -19,31 +20,7 @@ using run_program::RunResult;
 using run_program::shellStatus;
 using test_files::TempDir;
 
-// Written out here rather than taken from the program, so a slip in the
-// program's text shows.
-const char kUsage[] =
-    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) [(-f FILE)|(-F "
-    "FILE)]\n"
-    "\t-h HOST    - hostname or IP of computer running tapd (default: "
-    "localhost)\n"
-    "\t-p PORT    - port number of tapd (default: 20000)\n"
-    "\t-q QUEUE   - LDCC queue name\n"
-    "\t-t         - test mode: do not send queue name, just read from socket\n"
-    "\t-a         - treat incoming audio data as a-law (default)\n"
-    "\t-u         - treat incoming audio data as u-law\n"
-    "\t-r         - treat incoming audio data as RTP stream\n"
-    "\t-i WAV     - read audio data from WAV file\n"
-    "\t-F FILE    - WAV file to be created\n"
-    "\t-f FILE    - WAV file to be appended or created\n";
-
-// What the program writes to standard error for `message`: the message line
-// (none when empty), then the usage text, ending in an empty line.
-std::string usageOutput(const std::string& program,
-                        const std::string& message) {
-  std::string out;
-  if (!message.empty()) out += program + ": " + message + "\n";
-  return out + "Usage: " + program + " " + kUsage + "\n";
-}
+using expected_usage::usageOutput;
 
 RunResult runHearkener(const std::vector<std::string>& args) {
   std::vector<std::string> argv{e2e::hearkenerExe()};

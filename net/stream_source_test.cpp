@@ -265,13 +265,22 @@ TEST(StreamSource, PullCallbackReportsBytesEndAndFailure) {
 
 // A receive failure during streaming is a network failure of the run.
 TEST(StreamSource, ResetDuringStreamingIsANetworkFailure) {
-  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+  // The reset waits until the source is open: a reset that overtakes the
+  // connect's completion fails the open instead, which is not this case.
+  std::atomic<bool> opened{false};
+  LoopbackServer server(Family::kIpv6, [&opened](Peer& peer) {
     peer.send("abc");
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!opened.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     peer.reset();
   });
   ASSERT_TRUE(server.listening());
   AudioSource* source =
       openStreamSource(server.host(), server.port(), nullptr, kAlaw, nullptr);
+  opened = true;
   ASSERT_NE(source, nullptr);
   server.join();
   uint8_t block[1024];

@@ -18,6 +18,7 @@
 #include "codecs/speech_decoder.h"
 #include "media/fcs16.h"
 #include "media/rtp_context.h"
+#include "tests/framed_stream.h"
 
 namespace {
 
@@ -39,21 +40,9 @@ int32_t pull(void* userData, uint8_t* destination, int32_t length) {
   return static_cast<int32_t>(n);
 }
 
+// Mode 7: the whole frame is covered by the check.
 void appendFrame(Bytes& stream, const Bytes& frame) {
-  uint8_t check[2];
-  fcs16CheckBytes(frame.data(), static_cast<int32_t>(frame.size()), check);
-  stream.push_back(0xFF);
-  auto put = [&stream](uint8_t b) {
-    if (b >= 0xFE) {
-      stream.push_back(0xFE);
-      stream.push_back(static_cast<uint8_t>(b + 2));
-    } else {
-      stream.push_back(b);
-    }
-  };
-  for (uint8_t b : frame) put(b);
-  put(check[0]);
-  put(check[1]);
+  framed::appendFrame(stream, frame, 7);
 }
 
 struct Codec {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "codecs/g711.h"
+#include "tests/alaw_audio.h"
 #include "tests/paced_wave_out.h"
 
 namespace {
@@ -27,28 +28,10 @@ constexpr int32_t kBytesPerBuffer = kSoundBufferBytes / 2;  // currency bytes
 // machine, far below the 2 s a queue takes to play out.
 constexpr int64_t kPromptMs = 300;
 
-// Deterministic currency bytes that differ from buffer to buffer, so a
-// buffer rewritten with later audio shows.
 Bytes currency(size_t length, uint32_t seed = 7) {
-  Bytes bytes(length);
-  uint32_t x = seed;
-  for (uint8_t& byte : bytes) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<uint8_t>(x >> 16);
-  }
-  return bytes;
+  return alaw_audio::currency(length, seed);
 }
-
-// The 16-bit little-endian samples a device must play for `bytes`.
-Bytes expansion(const Bytes& bytes, size_t length) {
-  Bytes pcm;
-  for (size_t i = 0; i < length; ++i) {
-    const uint16_t sample = static_cast<uint16_t>(alawToLinear(bytes[i]));
-    pcm.push_back(static_cast<uint8_t>(sample));
-    pcm.push_back(static_cast<uint8_t>(sample >> 8));
-  }
-  return pcm;
-}
+using alaw_audio::expansion;
 
 int64_t msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -

@@ -17,6 +17,8 @@
 #include "codecs/g711.h"
 #include "sound/sound_device_sink.h"
 #include "sound/wave_out.h"
+#include "tests/alaw_audio.h"
+#include "tests/scoped_env.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -37,50 +39,12 @@ const char kMissingCardConfig[] = "pcm.!default { type hw card 9 }\n";
 const char kAlawOnlyConfig[] =
     "pcm.!default { type alaw slave { pcm { type null } format S16_LE } }\n";
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  bool hadOld_ = false;
-  std::string old_;
-};
+using test_env::ScopedEnv;
 
 Bytes currency(size_t length, uint32_t seed = 3) {
-  Bytes bytes(length);
-  uint32_t x = seed;
-  for (uint8_t& byte : bytes) {
-    x = x * 1664525u + 1013904223u;
-    byte = static_cast<uint8_t>(x >> 24);
-  }
-  return bytes;
+  return alaw_audio::currency(length, seed);
 }
-
-Bytes expansion(const Bytes& bytes, size_t length) {
-  Bytes pcm;
-  for (size_t i = 0; i < length; ++i) {
-    const uint16_t sample = static_cast<uint16_t>(alawToLinear(bytes[i]));
-    pcm.push_back(static_cast<uint8_t>(sample));
-    pcm.push_back(static_cast<uint8_t>(sample >> 8));
-  }
-  return pcm;
-}
+using alaw_audio::expansion;
 
 // A temporary folder holding the ALSA configurations; the environment of
 // the test process points ALSA at one of them.
@@ -103,8 +67,8 @@ class AlsaCapture : public ::testing::Test {
   void useConfig(const std::string& name) {
     config_.reset();  // restores the outer value before saving it again
     captureEnv_.reset();
-    config_.reset(new ScopedEnv("ALSA_CONFIG_PATH", dir_.file(name)));
-    captureEnv_.reset(new ScopedEnv("ALSA_CAPTURE_FILE", capture_));
+    config_.reset(new ScopedEnv("ALSA_CONFIG_PATH", dir_.file(name).c_str()));
+    captureEnv_.reset(new ScopedEnv("ALSA_CAPTURE_FILE", capture_.c_str()));
   }
   Bytes captured() const { return test_files::readFile(capture_); }
 

@@ -20,6 +20,9 @@
 
 #include "app/result.h"
 
+// Bytes of the currency per second: two one-byte channels at 8000 frames.
+constexpr int32_t kCurrencyBytesPerSecond = 16000;
+
 struct AudioEndpoint {
   // Closes the endpoint if still open, then frees its state and the record.
   void (*destroy)(AudioEndpoint* endpoint) = nullptr;
@@ -30,8 +33,9 @@ struct AudioEndpoint {
   // 0 time-out, < 0 failure.
   Result (*wait)(AudioEndpoint* endpoint, int32_t timeoutMs) = nullptr;
   // Sources: stores up to capacity bytes and their number in *count. 0 with
-  // *count == 0 is the end of the input. -8 comes with *count > 0 valid
-  // bytes; other failures store -1 in *count.
+  // *count == 0 is the end of the input. -8 comes with *count >= 0 valid
+  // bytes (with 0: the end of an input in which undecodable frames were
+  // met); other failures store -1 in *count.
   Result (*read)(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
                  int32_t* count) = nullptr;
   // Sinks: consumes the bytes; returns the number accepted or a failure.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 const char kUsageText[] =
-    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) [(-f FILE)|(-F "
+    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-r])|(-i FILE) [(-f FILE)|(-F "
     "FILE)]\n"
     "\t-h HOST    - hostname or IP of computer running tapd (default: "
     "localhost)\n"

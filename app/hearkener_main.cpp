@@ -10,8 +10,9 @@
 #include "support/console_report.h"
 #include "support/crash_reporting.h"
 #include "support/debug_trace.h"
-#include "support/file_utils.h"
+#include "support/standard_streams.h"
 #include "wav/wav_file_sink.h"
+#include "wav/output_file.h"
 #include "wav/wav_file_source.h"
 
 namespace {
@@ -24,17 +25,35 @@ AudioSource* openSource(const RunSettings& settings) {
                           settings.inputMode, &stopRequested);
 }
 
-// Removes the output of a failed run. A recording that existed before an
-// append run is put back as it was instead: a failed run never destroys
-// audio recorded earlier.
-void discardFailedOutput(const RunSettings& settings,
-                         const WavPriorState& prior) {
-  if (prior.existed) {
-    if (wavRestorePriorState(settings.outputFile, prior) != 0) {
-      debugTrace("could not restore %s\n", settings.outputFile);
+// Settles the output file of a run that failed. Recorded audio is never
+// thrown away: a recording that holds audio of this run stays, and one line
+// says so. Otherwise the run leaves no trace: a file it made is removed, a
+// recording it appended to is put back as it was.
+void settleFailedOutput(const RunSettings& settings, const WavSinkRun& run,
+                        const WavPriorState& prior) {
+  if (run.audioWritten > 0) {
+    const uint64_t audio = run.audioBefore + run.audioWritten;
+    const uint64_t millis = audio / (kCurrencyBytesPerSecond / 1000);
+    consoleReport("kept recording %s (%llu.%03u seconds of audio)\r\n",
+                  settings.outputFile,
+                  static_cast<unsigned long long>(millis / 1000),
+                  static_cast<unsigned>(millis % 1000));
+  } else if (run.created) {
+    if (!outputFileRemoveIfSame(settings.outputFile, run.file)) {
+      debugTrace("could not delete %s\n", settings.outputFile);
     }
-  } else if (utf8Unlink(settings.outputFile) != 0) {
-    debugTrace("could not delete %s\n", settings.outputFile);
+  } else if (prior.existed && wavRestorePriorState(settings.outputFile, prior) != 0) {
+    debugTrace("could not restore %s\n", settings.outputFile);
+  }
+}
+
+// The console line for an output file that cannot be opened, when the usage
+// line alone would not say why.
+void reportOutputRefusal(const char* fileName, WavSinkOpenStatus status) {
+  if (status == WavSinkOpenStatus::kBusy) {
+    consoleReport("output file %s is in use by another run\r\n", fileName);
+  } else if (status == WavSinkOpenStatus::kSameAsInput) {
+    consoleReport("output file %s is the input file\r\n", fileName);
   }
 }
 
@@ -47,6 +66,9 @@ Result finish(Result result) {
 }  // namespace
 
 Result hearkenerMain(int argc, char** argv) {
+  // Before anything opens a file: no file of ours may become standard
+  // input, output or error.
+  standardStreamsEnsureOpen();
   crashReportingSetup("hearkener");
   if (!stopHandlersInstall()) {
     printUsage(argv, kResultWavInput, "unable to install handler!");
@@ -74,20 +96,27 @@ Result hearkenerMain(int argc, char** argv) {
   }
 
   WavPriorState prior;
+  WavSinkRun run;
   AudioSink* sink = nullptr;
   Result result = kResultOk;
   if (settings.outputFile != nullptr) {
-    sink = openWavFileSink(settings.outputFile, settings.append ? 1 : 0, &prior);
+    WavSinkOptions options;
+    options.append = settings.append ? 1 : 0;
+    if (settings.inputFile != nullptr) {
+      options.input = fileIdentityOfPath(settings.inputFile);
+    }
+    WavSinkOpenStatus status = WavSinkOpenStatus::kOk;
+    sink = openWavFileSinkChecked(settings.outputFile, options, &run, &prior,
+                                  &status);
     if (sink == nullptr) {
+      reportOutputRefusal(settings.outputFile, status);
       result = printUsage(argv, kResultWavOutput, "could not open output file");
     }
   } else {
     int32_t soundOpen = kWaveOutOk;
     sink = openSoundDeviceSink(&stopRequested, &soundOpen);
-    if (sink == nullptr && soundOpen == kWaveOutNoDevice) {
-      // Nothing will be heard; the run still ends with 0.
-      consoleReport("%s", kSoundNoDeviceMessage);
-    }
+    // Nothing will be heard; the run still ends with 0.
+    if (sink == nullptr) soundReportOpenFailure(soundOpen);
   }
   debugTrace("out=%p\n", static_cast<void*>(sink));
 
@@ -98,7 +127,7 @@ Result hearkenerMain(int argc, char** argv) {
     result = loop != kResultOk ? loop : closed;
     if (result < 0 && result != kResultUndecodable &&
         settings.outputFile != nullptr) {
-      discardFailedOutput(settings, prior);
+      settleFailedOutput(settings, run, prior);
     }
   }
 

@@ -24,17 +24,20 @@ Result runMainLoop(AudioSource* source, AudioSink* sink,
     if (waited == 0) continue;
     int32_t count = 0;
     const Result read = source->read(source, block, kBlockSize, &count);
-    if (count == 0 || stop.load()) {
+    // Undecodable frames mark the whole run, whenever they are met.
+    if (read == kResultUndecodable) remembered = read;
+    if (stop.load()) {
       debugTrace("audio input closed...\n");
       return remembered;
     }
-    if (read < 0) {
-      remembered = read;
-      if (read != kResultUndecodable) {
-        debugTrace("audio read error (%d, %d, %d)...\n", read, count,
-                   stop.load());
-        return read;
-      }
+    if (read < 0 && read != kResultUndecodable) {
+      debugTrace("audio read error (%d, %d, %d)...\n", read, count,
+                 stop.load());
+      return read;
+    }
+    if (count <= 0) {
+      debugTrace("audio input closed...\n");
+      return remembered;
     }
     if (count > 0) {
       const Result written = sink->write(sink, block, count);

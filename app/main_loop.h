@@ -17,6 +17,8 @@ constexpr int32_t kWaitTimeoutMs = 50;
 
 // Runs the loop. Returns the run's code: 0 after the end of the input or a
 // stop, -8 when undecodable frames were met along the way, else the failing
-// wait, read or write result.
+// wait, read or write result. A failing read ends the run with its code even
+// when it delivered no bytes: only a read of 0 bytes without failure (or
+// with -8) is the end of the input.
 Result runMainLoop(AudioSource* source, AudioSink* sink,
                    const std::atomic<int32_t>& stop);

@@ -44,10 +44,18 @@ void* listen(void*) {
 bool stopHandlersInstall() {
   debugTrace("setting SIGINT handler...\n");
   if (listening) return true;
+  // A closed pipe or socket and the file size limit must not end a run
+  // without its output being closed: their writes fail like any other.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   const sigset_t set = stopSignals(true);
-  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+  sigset_t previous;
+  if (pthread_sigmask(SIG_BLOCK, &set, &previous) != 0) return false;
   quitting.store(false);
-  if (pthread_create(&listener, nullptr, listen, nullptr) != 0) return false;
+  if (pthread_create(&listener, nullptr, listen, nullptr) != 0) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return false;
+  }
   listening = true;
   return true;
 }

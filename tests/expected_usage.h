@@ -7,7 +7,7 @@
 namespace expected_usage {
 
 inline constexpr char kUsageText[] =
-    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-s])|(-i FILE) [(-f FILE)|(-F "
+    "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-r])|(-i FILE) [(-f FILE)|(-F "
     "FILE)]\n"
     "\t-h HOST    - hostname or IP of computer running tapd (default: "
     "localhost)\n"

@@ -1,45 +1,139 @@
 #include "wav/wav_file_sink.h"
 
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 
+#include "support/console_report.h"
 #include "support/debug_trace.h"
 
 namespace {
 
-constexpr size_t kStreamBufferSize = 64 * 1024;
+constexpr size_t kWriteBufferSize = 64 * 1024;
+constexpr uint64_t kHeaderLength = kWavAlawStereoHeaderLength;
+// The most audio bytes a recording can hold: its file length is at most
+// kWavMaxFileLength.
+constexpr uint64_t kMaxAudioBytes = kWavMaxFileLength - kHeaderLength;
+// Offsets of the three size fields of the 58-byte layout.
+constexpr uint64_t kRiffSizeAt = 4;
+constexpr uint64_t kFactCountAt = 46;
+constexpr uint64_t kDataSizeAt = 54;
 
 struct WavSinkState {
-  FILE* stream = nullptr;
-  // Audio bytes in the data chunk: those present when appending plus every
-  // byte written since. 64-bit so it cannot overflow; writes keep the file
-  // within the 32-bit sizes of the header.
-  uint64_t byteCount = 0;
-  char buffer[kStreamBufferSize];
+  OutputFile file;
+  std::string name;  // for console lines
+  // Audio offsets count from the first byte behind the header. The run's
+  // audio starts at startAudio (0, or behind the audio appended to); every
+  // byte below flushed is in the file, every byte below accepted was taken.
+  uint64_t startAudio = 0;
+  uint64_t flushed = 0;
+  uint64_t accepted = 0;
+  bool writeFailed = false;  // a write failed or the limit was reached
+  bool headerWritten = false;
+  WavPriorState prior;
+  WavSinkRun* run = nullptr;  // the owner's record, or localRun
+  WavSinkRun localRun;
+  size_t fill = 0;
+  uint8_t buffer[kWriteBufferSize];
 };
+
+void storeLe32(uint8_t* at, uint64_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t loadLe32(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
+}
+
+// The 58 header bytes of our layout with the given sizes.
+void composeHeader(uint8_t* header, uint64_t audio) {
+  size_t at = 0;
+  const WavLayout layout = wavSelectLayout(kWavFormatAlaw, 1);
+  for (int32_t i = 0; i < layout.count; ++i) {
+    memcpy(header + at, layout.segments[i].bytes, layout.segments[i].length);
+    at += layout.segments[i].length;
+  }
+  storeLe32(header + kRiffSizeAt, kHeaderLength + audio - 8);
+  storeLe32(header + kFactCountAt, audio / 2);
+  storeLe32(header + kDataSizeAt, audio);
+}
+
+void reportFailure(const WavSinkState* state, const char* what) {
+  consoleReport("could not %s output file %s (%s)\r\n", what,
+                state->name.c_str(), strerror(state->file.lastError()));
+}
+
+// Moves the buffered audio into the file. On failure the sink takes no more
+// audio; what reached the file is counted in `flushed`.
+bool flushBuffer(WavSinkState* state) {
+  if (state->fill == 0 || state->writeFailed) return !state->writeFailed;
+  size_t written = 0;
+  const bool ok = state->file.writeAt(kHeaderLength + state->flushed,
+                                      state->buffer, state->fill, &written);
+  state->flushed += written;
+  state->fill = 0;
+  if (!ok) {
+    state->writeFailed = true;
+    reportFailure(state, "write");
+  }
+  return ok;
+}
+
+// Puts back the bytes of an appended-to recording that a write reached
+// although none of the run's audio stays.
+bool restoreTail(WavSinkState* state) {
+  const WavPriorState& prior = state->prior;
+  return (prior.tailLength == 0 ||
+          state->file.writeAt(prior.appendOffset, prior.tail,
+                              prior.tailLength)) &&
+         state->file.truncate(prior.length);
+}
+
+bool patchSizes(WavSinkState* state, uint64_t audio) {
+  uint8_t header[kHeaderLength];
+  composeHeader(header, audio);
+  return state->file.writeAt(kRiffSizeAt, header + kRiffSizeAt, 4) &&
+         state->file.writeAt(kFactCountAt, header + kFactCountAt, 4) &&
+         state->file.writeAt(kDataSizeAt, header + kDataSizeAt, 4);
+}
 
 Result sinkClose(AudioEndpoint* sink) {
   if (!endpointUsable(sink)) return 0;
   auto* state = static_cast<WavSinkState*>(sink->state);
-  Result result = 0;
-  const int32_t update =
-      wavUpdateSizes(state->stream, kWavFormatAlaw, 1,
-                     static_cast<uint32_t>(state->byteCount / 2));
-  if (update < 0) {
-    debugTrace("could not update WAV header (%d, %d, %ld)\n", update, errno,
-               static_cast<long>(ftello(state->stream)));
-    result = kResultWavOutput;
-  }
-  // A failing close loses buffered audio: that is a failed run too.
-  if (fclose(state->stream) != 0) result = kResultWavOutput;
-  state->stream = nullptr;
   sink->isOpen = 0;
+  flushBuffer(state);
+  Result result = state->writeFailed ? kResultWavOutput : kResultOk;
+  // After a failed write the recording ends at its last whole frame.
+  const uint64_t end =
+      state->writeFailed ? state->flushed & ~1ull : state->flushed;
+  const uint64_t kept = end > state->startAudio ? end - state->startAudio : 0;
+  const uint64_t audio = state->startAudio + kept;
+  if (kept == 0 && state->prior.existed && !state->headerWritten) {
+    // Nothing of the run stays: the recording is left as it was.
+    if (state->flushed > state->startAudio && !restoreTail(state)) {
+      reportFailure(state, "restore");
+      result = kResultWavOutput;
+    }
+  } else {
+    const int64_t length = state->file.length();
+    const bool cut = length < 0 ||
+                     static_cast<uint64_t>(length) == kHeaderLength + audio ||
+                     state->file.truncate(kHeaderLength + audio);
+    if (!cut || !patchSizes(state, audio)) {
+      debugTrace("could not update WAV header (%d)\n", state->file.lastError());
+      reportFailure(state, "update the header of");
+      result = kResultWavOutput;
+    }
+  }
+  state->run->audioWritten = kept;
+  state->file.close();
   return result;
 }
 
@@ -53,173 +147,185 @@ void sinkDestroy(AudioEndpoint* sink) {
 Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   if (!endpointUsable(sink)) return kResultWavOutput;
   auto* state = static_cast<WavSinkState*>(sink->state);
+  if (state->writeFailed) return kResultWavOutput;
   if (length <= 0) return length;
-  const uint64_t fileLength =
-      kWavAlawStereoHeaderLength + state->byteCount + static_cast<uint64_t>(length);
-  if (fileLength > kWavMaxFileLength) {
-    debugTrace("WAV file would exceed 4 GiB, not writing\n");
-    return kResultWavOutput;
+  uint64_t take = static_cast<uint64_t>(length);
+  const bool atLimit = state->accepted + take > kMaxAudioBytes;
+  if (atLimit) {
+    // The recording ends complete at the last whole frame that fits.
+    const uint64_t end = kMaxAudioBytes & ~1ull;
+    take = end > state->accepted ? end - state->accepted : 0;
   }
-  int32_t done = 0;
-  while (done < length) {
-    const size_t stored =
-        fwrite(bytes + done, 1, static_cast<size_t>(length - done), state->stream);
-    if (stored == 0) {
-      debugTrace("could not write to WAV file\n");
+  const uint8_t* at = bytes;
+  while (take > 0) {
+    if (state->fill == kWriteBufferSize && !flushBuffer(state)) {
       return kResultWavOutput;
     }
-    state->byteCount += stored;
-    done += static_cast<int32_t>(stored);
+    size_t piece = kWriteBufferSize - state->fill;
+    if (piece > take) piece = static_cast<size_t>(take);
+    memcpy(state->buffer + state->fill, at, piece);
+    state->fill += piece;
+    state->accepted += piece;
+    at += piece;
+    take -= piece;
+  }
+  if (atLimit) {
+    flushBuffer(state);
+    state->writeFailed = true;
+    state->run->limitReached = true;
+    consoleReport("output file %s reached the 4 GiB size limit of WAV files\r\n",
+                  state->name.c_str());
+    return kResultWavOutput;
   }
   return length;
 }
 
 // The 58 header bytes of a recording of ours, with the three size fields
-// (RIFF, fact count, data) masked out.
+// masked out.
 bool isAlawStereoRecordingHeader(const uint8_t* header) {
-  uint8_t expected[kWavAlawStereoHeaderLength];
-  size_t at = 0;
-  const WavLayout layout = wavSelectLayout(kWavFormatAlaw, 1);
-  for (int32_t i = 0; i < layout.count; ++i) {
-    memcpy(expected + at, layout.segments[i].bytes, layout.segments[i].length);
-    at += layout.segments[i].length;
-  }
+  uint8_t expected[kHeaderLength];
+  composeHeader(expected, 0);
   for (size_t i = 0; i < sizeof expected; ++i) {
-    const bool sizeField = (i >= 4 && i < 8) || (i >= 46 && i < 50) ||
-                           (i >= 54 && i < 58);
+    const bool sizeField = (i >= kRiffSizeAt && i < kRiffSizeAt + 4) ||
+                           (i >= kFactCountAt && i < kFactCountAt + 4) ||
+                           (i >= kDataSizeAt && i < kDataSizeAt + 4);
     if (!sizeField && header[i] != expected[i]) return false;
   }
-  return true;
+  // The data chunk lies inside the RIFF size.
+  return loadLe32(header + kRiffSizeAt) >= kHeaderLength - 8;
 }
 
-enum class AppendOutcome { kReady, kMissing, kRefused };
-
-// Positions `stream` (opened "r+b" on an existing file) behind its existing
-// audio and fills `prior`. Refuses, leaving the file untouched, anything that
-// is not a patched recording of the 58-byte A-law stereo layout with nothing
-// behind its data.
-AppendOutcome prepareAppend(FILE* stream, WavSinkState* state,
-                            WavPriorState* prior) {
-  if (fseeko(stream, 0, SEEK_END) != 0) return AppendOutcome::kRefused;
-  const off_t end = ftello(stream);
-  if (end < 0) return AppendOutcome::kRefused;
+// Places the run's audio behind the existing audio of the recording in
+// state->file and fills state->prior. Refuses anything that is not a patched
+// recording of the 58-byte A-law stereo layout with nothing behind its data.
+WavSinkOpenStatus prepareAppend(WavSinkState* state) {
+  const int64_t end = state->file.length();
+  if (end < 0) return WavSinkOpenStatus::kFailed;
   const uint64_t length = static_cast<uint64_t>(end);
-  if (length == 0) {
-    // An empty file holds nothing to continue: write a fresh header into it,
-    // and a failed run empties it again rather than deleting it.
-    if (prior != nullptr) prior->existed = true;
-    return AppendOutcome::kMissing;
+  WavPriorState& prior = state->prior;
+  prior.existed = true;
+  prior.length = length;
+  if (length == 0) return WavSinkOpenStatus::kOk;  // a fresh header goes in
+  if (length < kHeaderLength || length > kWavMaxFileLength) {
+    return WavSinkOpenStatus::kNotARecording;
   }
-  if (length < kWavAlawStereoHeaderLength || length > kWavMaxFileLength) {
-    return AppendOutcome::kRefused;
+  uint8_t header[kHeaderLength];
+  if (!state->file.readAt(0, header, sizeof header)) {
+    return WavSinkOpenStatus::kFailed;
   }
-  uint8_t header[kWavAlawStereoHeaderLength];
-  if (fseeko(stream, 0, SEEK_SET) != 0 ||
-      fread(header, 1, sizeof header, stream) != sizeof header ||
-      !isAlawStereoRecordingHeader(header)) {
-    return AppendOutcome::kRefused;
+  if (!isAlawStereoRecordingHeader(header)) {
+    return WavSinkOpenStatus::kNotARecording;
   }
-  uint32_t declaredLength = 0;
-  if (wavFindChunkUnsigned(stream, "data", &declaredLength) != 0 ||
-      ftello(stream) != kWavAlawStereoHeaderLength) {
-    return AppendOutcome::kRefused;
-  }
-  const uint64_t present = length - kWavAlawStereoHeaderLength;
+  const uint64_t present = length - kHeaderLength;
   // Unsigned: a recording of 2 GiB or more is still ours to continue.
-  const uint64_t declared = declaredLength;
+  const uint64_t declared = loadLe32(header + kDataSizeAt);
   // Bytes behind the declared data (beyond an odd pad byte) are not ours to
   // overwrite.
-  if (present > declared + 1) return AppendOutcome::kRefused;
+  if (present > declared + 1) return WavSinkOpenStatus::kNotARecording;
   // Continue behind the last whole frame that is both declared and present:
   // never beyond the end (a hole would play as noise), never splitting a frame.
   const uint64_t audio = (declared < present ? declared : present) & ~1ull;
-  const uint64_t appendOffset = kWavAlawStereoHeaderLength + audio;
+  prior.appendOffset = kHeaderLength + audio;
   // At most 2: present <= declared + 1, and audio is that rounded down.
-  uint8_t tail[2] = {};
-  const size_t tailLength = static_cast<size_t>(length - appendOffset);
-  if (tailLength > 0 &&
-      (tailLength > sizeof tail ||
-       fseeko(stream, static_cast<off_t>(appendOffset), SEEK_SET) != 0 ||
-       fread(tail, 1, tailLength, stream) != tailLength)) {
-    return AppendOutcome::kRefused;
+  prior.tailLength = static_cast<uint32_t>(length - prior.appendOffset);
+  if (prior.tailLength > sizeof prior.tail ||
+      (prior.tailLength > 0 &&
+       !state->file.readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
+    return WavSinkOpenStatus::kNotARecording;
   }
-  if (fseeko(stream, static_cast<off_t>(appendOffset), SEEK_SET) != 0) {
-    return AppendOutcome::kRefused;
+  memcpy(prior.header, header, sizeof header);
+  state->startAudio = audio;
+  return WavSinkOpenStatus::kOk;
+}
+
+WavSinkOpenStatus fromOutputStatus(OutputOpenStatus status) {
+  switch (status) {
+    case OutputOpenStatus::kOk:
+      return WavSinkOpenStatus::kOk;
+    case OutputOpenStatus::kNotRegular:
+      return WavSinkOpenStatus::kNotRegular;
+    case OutputOpenStatus::kSameAsInput:
+      return WavSinkOpenStatus::kSameAsInput;
+    case OutputOpenStatus::kBusy:
+      return WavSinkOpenStatus::kBusy;
+    case OutputOpenStatus::kFailed:
+      break;
   }
-  state->byteCount = audio;
-  if (prior != nullptr) {
-    prior->existed = true;
-    prior->length = length;
-    memcpy(prior->header, header, sizeof header);
-    prior->appendOffset = appendOffset;
-    memcpy(prior->tail, tail, sizeof tail);
-    prior->tailLength = static_cast<uint32_t>(tailLength);
+  return WavSinkOpenStatus::kFailed;
+}
+
+WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
+                           WavSinkState* state) {
+  const OutputOpenMode mode = options.append ? OutputOpenMode::kKeepContents
+                                             : OutputOpenMode::kReplace;
+  const WavSinkOpenStatus opened =
+      fromOutputStatus(state->file.open(fileName, mode, options.input));
+  if (opened != WavSinkOpenStatus::kOk) return opened;
+  if (options.append && !state->file.created()) {
+    const WavSinkOpenStatus prepared = prepareAppend(state);
+    if (prepared != WavSinkOpenStatus::kOk) return prepared;
+    if (state->prior.length != 0) return WavSinkOpenStatus::kOk;
   }
-  return AppendOutcome::kReady;
+  uint8_t header[kHeaderLength];
+  composeHeader(header, 0);
+  if (!state->file.writeAt(0, header, sizeof header)) {
+    reportFailure(state, "write");
+    return WavSinkOpenStatus::kFailed;
+  }
+  state->headerWritten = true;
+  return WavSinkOpenStatus::kOk;
 }
 
 }  // namespace
 
-AudioSink* openWavFileSink(const char* fileName, int32_t append,
-                           WavPriorState* prior) {
+AudioSink* openWavFileSinkChecked(const char* fileName,
+                                  const WavSinkOptions& options,
+                                  WavSinkRun* run, WavPriorState* prior,
+                                  WavSinkOpenStatus* status) {
+  WavSinkOpenStatus ignored = WavSinkOpenStatus::kOk;
+  if (status == nullptr) status = &ignored;
   if (prior != nullptr) *prior = WavPriorState{};
-  auto* sink = new (std::nothrow) AudioEndpoint;
-  auto* state = new (std::nothrow) WavSinkState;
+  *status = WavSinkOpenStatus::kFailed;
+  debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
+  if (fileName == nullptr) return nullptr;
+  std::unique_ptr<AudioEndpoint> sink(new (std::nothrow) AudioEndpoint);
+  std::unique_ptr<WavSinkState> state(new (std::nothrow) WavSinkState);
   if (sink == nullptr || state == nullptr) {
     debugTrace("could not allocate memory\n");
-    delete sink;
-    delete state;
     return nullptr;
   }
-  debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
-  if (fileName == nullptr) {
-    delete sink;
-    delete state;
+  state->name = fileName;
+  state->run = run != nullptr ? run : &state->localRun;
+  *state->run = WavSinkRun{};
+  *status = openFile(fileName, options, state.get());
+  if (*status != WavSinkOpenStatus::kOk) {
+    // Only a file that this open created itself is removed again.
+    if (state->file.created() && state->file.isOpen() &&
+        state->file.length() <= static_cast<int64_t>(kHeaderLength)) {
+      outputFileRemoveIfSame(fileName, state->file.identity());
+    }
     return nullptr;
   }
-
-  FILE* stream = nullptr;
-  if (append) {
-    stream = fopen(fileName, "r+be");
-    if (stream != nullptr) {
-      setvbuf(stream, state->buffer, _IOFBF, sizeof state->buffer);
-      const AppendOutcome outcome = prepareAppend(stream, state, prior);
-      if (outcome != AppendOutcome::kReady) {
-        fclose(stream);
-        stream = nullptr;
-        if (outcome == AppendOutcome::kRefused) {
-          debugTrace("not a recording that can be appended to: %s\n", fileName);
-          delete sink;
-          delete state;
-          return nullptr;
-        }
-      }
-    } else if (errno != ENOENT) {
-      // It exists but cannot be opened for update: never replace it.
-      delete sink;
-      delete state;
-      return nullptr;
-    }
-  }
-  if (stream == nullptr) {
-    stream = fopen(fileName, "w+be");
-    if (stream == nullptr) {
-      delete sink;
-      delete state;
-      return nullptr;
-    }
-    setvbuf(stream, state->buffer, _IOFBF, sizeof state->buffer);
-    wavBuildHeader(stream, kWavFormatAlaw, 1, 0);
-    fflush(stream);
-    state->byteCount = 0;
-  }
-  state->stream = stream;
+  state->flushed = state->startAudio;
+  state->accepted = state->startAudio;
+  WavSinkRun& record = *state->run;
+  record.created = state->file.created();
+  record.audioBefore = state->startAudio;
+  record.file = state->file.identity();
+  if (prior != nullptr) *prior = state->prior;
   sink->destroy = sinkDestroy;
   sink->close = sinkClose;
   sink->write = sinkWrite;
-  sink->state = state;
+  sink->state = state.release();
   sink->isOpen = 1;
-  return sink;
+  return sink.release();
+}
+
+AudioSink* openWavFileSink(const char* fileName, int32_t append,
+                           WavPriorState* prior) {
+  WavSinkOptions options;
+  options.append = append;
+  return openWavFileSinkChecked(fileName, options, nullptr, prior, nullptr);
 }
 
 int32_t wavRestorePriorState(const char* fileName, const WavPriorState& prior) {

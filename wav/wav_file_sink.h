@@ -1,17 +1,25 @@
 // WAV file sink: the AudioSink that stores the audio currency unchanged
 // behind the 58-byte A-law stereo header and patches the sizes on close.
 //
+// What a run records is never thrown away by the sink: a write that fails
+// (disk full, an I/O error, the file size limit) ends the run's writing, and
+// close still leaves a complete recording of every byte that reached the
+// file, cut to whole frames, with its header patched. A recording stops
+// growing at the 4 GiB limit of the WAV format's sizes. The sink prints one
+// console line for each failure it meets.
+//
 // Thread-safety: used by the main thread only.
 #pragma once
 
 #include <cstdint>
 
 #include "app/audio_endpoint.h"
+#include "wav/output_file.h"
 #include "wav/wav_header.h"
 
-// What an append run must put back when the run fails, so that a failed run
-// never destroys a recording that existed before it. Filled by
-// openWavFileSink; `existed` is false when the sink created the file.
+// What restoring an appended file needs, so that a failed run never
+// destroys a recording that existed before it. Filled by the opens;
+// `existed` is false when the sink created the file.
 struct WavPriorState {
   bool existed = false;
   uint64_t length = 0;                            // file length before the run
@@ -23,12 +31,42 @@ struct WavPriorState {
   uint32_t tailLength = 0;  // 0 to 2
 };
 
+// What a run did to its output file. The sink fills it at opening and keeps
+// it current until close; its owner reads it after the sink is gone.
+struct WavSinkRun {
+  bool created = false;   // the run made the file (created, or emptied it)
+  uint64_t audioBefore = 0;   // audio bytes held before the run
+  uint64_t audioWritten = 0;  // bytes of this run the file holds
+  bool limitReached = false;  // writing stopped at the 4 GiB limit
+  FileIdentity file;
+};
+
+enum class WavSinkOpenStatus : int32_t {
+  kOk = 0,
+  kFailed = -1,         // could not be opened, created or read
+  kNotRegular = -2,     // not a regular file
+  kSameAsInput = -3,    // the run's input file
+  kBusy = -4,           // another run writes it
+  kNotARecording = -5,  // append: not a recording this sink can continue
+};
+
+struct WavSinkOptions {
+  int32_t append = 0;  // nonzero: continue an existing recording
+  FileIdentity input;  // the run's input file, refused as output
+};
+
 // Opens the sink. append != 0: continue the audio of an existing file of the
 // 58-byte A-law stereo layout, or create the file when it does not exist;
 // an existing file that is not such a recording is refused untouched.
-// append == 0: create the file anew (replacing it). Returns the sink, or
-// nullptr when the file can be neither appended to nor created. When `prior`
-// is given it receives what restoring the file after a failed run needs.
+// append == 0: create the file anew (emptying it). Every refusal leaves the
+// file untouched. `run`, `prior` and `status` may be null; `run` must
+// outlive the sink.
+AudioSink* openWavFileSinkChecked(const char* fileName,
+                                  const WavSinkOptions& options,
+                                  WavSinkRun* run, WavPriorState* prior,
+                                  WavSinkOpenStatus* status);
+
+// openWavFileSinkChecked with no input to avoid.
 AudioSink* openWavFileSink(const char* fileName, int32_t append,
                            WavPriorState* prior);
 

@@ -284,8 +284,8 @@ TEST(WavFileSinkTest, FileInAMissingFolderCannotBeOpened) {
   EXPECT_EQ(openWavFileSink(path.c_str(), 1, nullptr), nullptr);
 }
 
-// The header's sizes are 32-bit: the sink must refuse the write that would
-// take the file beyond 4 GiB - 1 and still leave a valid header.
+// The header's sizes are 32-bit: the sink fills the file up to the last
+// whole frame below 4 GiB, refuses the rest and leaves a valid header.
 TEST(WavFileSinkTest, WritesStopAtTheFourGibibyteLimit) {
   TempDir dir;
   const std::string path = dir.file("big.wav");
@@ -309,29 +309,29 @@ TEST(WavFileSinkTest, WritesStopAtTheFourGibibyteLimit) {
   AudioSink* sink = openWavFileSink(path.c_str(), 1, nullptr);
   ASSERT_NE(sink, nullptr);
   const Bytes block = pattern(200, 17);
-  // 197 bytes of room are left.
+  // 197 bytes of room are left: the write that does not fit is taken up to
+  // the last whole frame, and nothing after it.
   EXPECT_EQ(sink->write(sink, block.data(), 100), 100);
   EXPECT_EQ(sink->write(sink, block.data() + 100, 98), kResultWavOutput);
-  EXPECT_EQ(sink->write(sink, block.data() + 100, 97), 97);
-  EXPECT_EQ(sink->write(sink, block.data() + 197, 1), kResultWavOutput);
-  EXPECT_EQ(sink->close(sink), 0);
+  EXPECT_EQ(sink->write(sink, block.data() + 196, 1), kResultWavOutput);
+  EXPECT_EQ(sink->close(sink), kResultWavOutput);
   sink->destroy(sink);
 
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
-  EXPECT_EQ(static_cast<uint64_t>(info.st_size), 0xFFFFFFFFu);
+  EXPECT_EQ(static_cast<uint64_t>(info.st_size), 0xFFFFFFFEu);
   FILE* stream = fopen(path.c_str(), "rb");
   ASSERT_NE(stream, nullptr);
   Bytes header(58);
   EXPECT_EQ(fread(header.data(), 1, 58, stream), 58u);
-  Bytes tail(197);
+  Bytes tail(196);
   EXPECT_EQ(fseeko(stream, static_cast<off_t>(initialLength), SEEK_SET), 0);
   EXPECT_EQ(fread(tail.data(), 1, tail.size(), stream), tail.size());
   fclose(stream);
-  EXPECT_EQ(le32At(header, 4), 0xFFFFFFF7u);
-  EXPECT_EQ(le32At(header, 54), 0xFFFFFFFFu - 58);
-  EXPECT_EQ(le32At(header, 46), (0xFFFFFFFFu - 58) / 2);
-  EXPECT_EQ(tail, Bytes(block.begin(), block.begin() + 197));
+  EXPECT_EQ(le32At(header, 4), 0xFFFFFFF6u);
+  EXPECT_EQ(le32At(header, 54), 0xFFFFFFFEu - 58);
+  EXPECT_EQ(le32At(header, 46), (0xFFFFFFFEu - 58) / 2);
+  EXPECT_EQ(tail, Bytes(block.begin(), block.begin() + 196));
 }
 
 }  // namespace

@@ -113,8 +113,10 @@ int32_t wavBuildHeader(FILE* stream, int32_t formatType, int32_t stereo,
     const WavSegment& segment = layout.segments[i];
     if (memcmp(segment.bytes, "fact", 4) == 0) {
       const size_t head = segment.length - 4;
-      if (fwrite(segment.bytes, 1, head, stream) != head) return -1;
-      writeLe32(stream, frameCount);
+      if (fwrite(segment.bytes, 1, head, stream) != head ||
+          !writeLe32(stream, frameCount)) {
+        return -1;
+      }
     } else if (fwrite(segment.bytes, 1, segment.length, stream) !=
                segment.length) {
       return -1;

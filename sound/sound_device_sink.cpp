@@ -2,16 +2,39 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <new>
 
 #include "codecs/g711.h"
 #include "sound/counting_semaphore.h"
+#include "support/console_report.h"
 #include "support/debug_trace.h"
 
 const char kSoundNoDeviceMessage[] = "no audio device available\r\n";
 
 namespace {
+
+// The last failed open of a sink on this thread, for soundReportOpenFailure.
+struct OpenFailure {
+  int32_t result = kWaveOutOk;
+  char detail[128] = "";  // the system's reason text, or ""
+};
+thread_local OpenFailure lastOpenFailure;
+
+// What the operator is told for each failed open but kWaveOutNoDevice.
+struct OpenFailureText {
+  int32_t result;
+  const char* text;
+};
+constexpr OpenFailureText kOpenFailureTexts[] = {
+    {kWaveOutBadFormat, "audio device refuses the audio format"},
+    {kWaveOutBusy, "audio device is busy"},
+    {kWaveOutDenied, "no permission to use the audio device"},
+    {kWaveOutTimedOut, "audio device did not answer in time"},
+    {kWaveOutNoMemory, "not enough memory to open the audio device"},
+};
+constexpr char kOpenFailureOther[] = "audio device could not be opened";
 
 // One 16-bit sample per currency byte.
 constexpr int32_t kSamplesPerBuffer = kSoundBufferBytes / 2;
@@ -162,11 +185,10 @@ void soundSinkDestroy(AudioSink* sink) {
 
 }  // namespace
 
-AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
-                                   const std::atomic<int32_t>* stopFlag,
-                                   int32_t* openResult) {
-  int32_t ignored = kWaveOutOk;
-  int32_t& result = openResult != nullptr ? *openResult : ignored;
+namespace {
+
+AudioSink* openSink(const WaveOutOpener& open,
+                    const std::atomic<int32_t>* stopFlag, int32_t& result) {
   result = kWaveOutNoMemory;
   debugTrace("opening audio device...\n");
   std::unique_ptr<AudioSink> sink(new (std::nothrow) AudioSink);
@@ -193,6 +215,15 @@ AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
         break;
       case kWaveOutNoMemory:
         debugTrace("could not allocate memory\n");
+        break;
+      case kWaveOutBusy:
+        debugTrace("audio device busy\n");
+        break;
+      case kWaveOutDenied:
+        debugTrace("audio device access denied\n");
+        break;
+      case kWaveOutTimedOut:
+        debugTrace("audio device did not answer\n");
         break;
       default:
         debugTrace("Can't open sound device\n");
@@ -225,7 +256,49 @@ AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
   return sink.release();
 }
 
+}  // namespace
+
+AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
+                                   const std::atomic<int32_t>* stopFlag,
+                                   int32_t* openResult) {
+  int32_t ignored = kWaveOutOk;
+  int32_t& result = openResult != nullptr ? *openResult : ignored;
+  AudioSink* sink = openSink(open, stopFlag, result);
+  lastOpenFailure.result = sink == nullptr ? result : kWaveOutOk;
+  lastOpenFailure.detail[0] = '\0';
+  return sink;
+}
+
 AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
                                int32_t* openResult) {
-  return openSoundDeviceSinkWith(waveOutOpen, stopFlag, openResult);
+  const WaveOutOpener open = [stopFlag](const WaveOutFormat& format,
+                                        WaveOutDoneCallback done, void* context,
+                                        std::unique_ptr<WaveOutDevice>* device) {
+    return waveOutOpenUntilStop(format, done, context, device, stopFlag);
+  };
+  AudioSink* sink = openSoundDeviceSinkWith(open, stopFlag, openResult);
+  if (sink == nullptr) {
+    std::snprintf(lastOpenFailure.detail, sizeof lastOpenFailure.detail, "%s",
+                  waveOutOpenFailureDetail());
+  }
+  return sink;
+}
+
+void soundReportOpenFailure(int32_t openResult) {
+  if (openResult == kWaveOutOk) return;
+  if (openResult == kWaveOutNoDevice) {
+    consoleReport("%s", kSoundNoDeviceMessage);
+    return;
+  }
+  const char* text = kOpenFailureOther;
+  for (const OpenFailureText& entry : kOpenFailureTexts) {
+    if (entry.result == openResult) text = entry.text;
+  }
+  const char* detail =
+      lastOpenFailure.result == openResult ? lastOpenFailure.detail : "";
+  if (detail[0] != '\0') {
+    consoleReport("%s (%Ds)\r\n", text, detail);
+  } else {
+    consoleReport("%s\r\n", text);
+  }
 }

@@ -35,15 +35,16 @@ constexpr int32_t kSoundPlayOutLimitMs = 2500;
 constexpr int32_t kSoundStopCheckMs = 20;
 
 // The console line for an operator whose computer has no sound output
-// (open result kWaveOutNoDevice); the caller prints it.
+// (open result kWaveOutNoDevice); soundReportOpenFailure prints it.
 extern const char kSoundNoDeviceMessage[];
 
 // Opens the sink on this platform's default playback device. `stopFlag`
 // (may be null: never stopped) is the process-wide stop request, 0 until a
 // stop; it must outlive the sink. Returns the sink, or nullptr when there is
-// no device, it refuses the format or cannot be opened, or memory ran out;
-// nothing is reported. When `openResult` is given it receives kWaveOutOk or
-// the WaveOutResult of the failure.
+// no device, it is busy, refuses the format or access, does not answer
+// within kWaveOutOpenLimitMs or before a stop, or memory ran out; nothing is
+// reported. When `openResult` is given it receives kWaveOutOk or the
+// WaveOutResult of the failure.
 AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
                                int32_t* openResult = nullptr);
 
@@ -51,3 +52,11 @@ AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
 AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
                                    const std::atomic<int32_t>* stopFlag,
                                    int32_t* openResult = nullptr);
+
+// Prints, through consoleReport, the one line that tells the operator why
+// the sound device could not be opened: kSoundNoDeviceMessage for
+// kWaveOutNoDevice, otherwise the reason for `openResult` followed by the
+// system's own words when the last failed open on this thread had them.
+// Prints nothing for kWaveOutOk.
+// REQUIRES: called on the thread that made the failed open.
+void soundReportOpenFailure(int32_t openResult);

@@ -11,6 +11,10 @@
 // tests and benchmarks may open any other WaveOutDevice through a
 // WaveOutOpener of their own.
 //
+// The backend never lets the system hold the caller for long: opening gives
+// up after kWaveOutOpenLimitMs, and `reset` and `close` after
+// kWaveOutAnswerLimitMs, whatever the device does.
+//
 // Thread-safety: the operations of one device are called from one thread
 // at a time. The done callback runs on a thread of the device, or inside
 // `reset` and `close` on the caller's thread; either way those two return
@@ -18,6 +22,7 @@
 // and must not call into the device.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,7 +44,16 @@ enum WaveOutResult : int32_t {
   kWaveOutNoMemory = -4,       // memory or a thread could not be had
   kWaveOutInvalid = -5,        // buffer not prepared, or already prepared
   kWaveOutStillQueued = -6,    // unprepare of a buffer the device still holds
+  kWaveOutBusy = -7,           // the device is in use by another program
+  kWaveOutDenied = -8,         // no permission to use the device
+  kWaveOutTimedOut = -9,       // the system did not answer in time
 };
+
+// The longest waveOutOpen waits for the system to open the device.
+constexpr int32_t kWaveOutOpenLimitMs = 2000;
+// The longest the platform's `reset` and `close` wait for the device to
+// answer before they give up on it (see `reset`).
+constexpr int32_t kWaveOutAnswerLimitMs = 500;
 
 // One buffer lent to the device. The caller sets `data` and `length` before
 // `prepare` and keeps both unchanged until `unprepare`; the other fields
@@ -77,7 +91,10 @@ class WaveOutDevice {
 
   // Stops playback at once, discarding what is queued but not yet played,
   // and hands every queued buffer back through the done callback before it
-  // returns. The device stays open and accepts new buffers.
+  // returns. kWaveOutOk: the device stays open and accepts new buffers.
+  // kWaveOutTimedOut: the device stopped answering; everything was handed
+  // back all the same, and the device plays nothing more (queue fails).
+  // kWaveOutInvalid once closed.
   virtual int32_t reset() = 0;
 
   // Undoes `prepare`. kWaveOutOk, kWaveOutStillQueued while the device holds
@@ -90,9 +107,10 @@ class WaveOutDevice {
 };
 
 // Opens a playback device for `format`. On success stores the device in
-// *device and returns kWaveOutOk; otherwise returns kWaveOutNoDevice,
-// kWaveOutBadFormat, kWaveOutDeviceRefused or kWaveOutNoMemory and leaves
-// *device empty. `done` is called with `context` for every buffer handed
+// *device and returns kWaveOutOk; otherwise returns a failure of
+// WaveOutResult (kWaveOutNoDevice, kWaveOutBadFormat, kWaveOutDeviceRefused,
+// kWaveOutBusy, kWaveOutDenied, kWaveOutTimedOut, kWaveOutNoMemory) and
+// leaves *device empty. `done` is called with `context` for every buffer handed
 // back. Reports nothing to the console.
 // REQUIRES: `done` and `context` stay valid until the device is closed.
 using WaveOutOpener = std::function<int32_t(
@@ -100,6 +118,20 @@ using WaveOutOpener = std::function<int32_t(
     std::unique_ptr<WaveOutDevice>* device)>;
 
 // This platform's opener (a WaveOutOpener): the user's default playback
-// device.
-int32_t waveOutOpen(const WaveOutFormat& format, WaveOutDoneCallback done,
-                    void* context, std::unique_ptr<WaveOutDevice>* device);
+// device. Gives up with kWaveOutTimedOut after kWaveOutOpenLimitMs; an
+// open the system finishes later is closed again unseen.
+[[nodiscard]] int32_t waveOutOpen(const WaveOutFormat& format,
+                                  WaveOutDoneCallback done, void* context,
+                                  std::unique_ptr<WaveOutDevice>* device);
+
+// As waveOutOpen, also giving up with kWaveOutTimedOut within about 20 ms
+// once *stopFlag is nonzero. `stopFlag` may be null (never stopped).
+[[nodiscard]] int32_t waveOutOpenUntilStop(
+    const WaveOutFormat& format, WaveOutDoneCallback done, void* context,
+    std::unique_ptr<WaveOutDevice>* device,
+    const std::atomic<int32_t>* stopFlag);
+
+// The system's reason text for the last failed waveOutOpen on the calling
+// thread ("" when the system gave none, and after an open that succeeded).
+// Valid until the next open on this thread.
+const char* waveOutOpenFailureDetail();

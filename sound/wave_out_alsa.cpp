@@ -7,20 +7,30 @@
 // played its last frame, judged from the PCM's delay; an underrun means that
 // everything written has been played. The device-side buffer is kept at
 // 100 ms, so what the listener hears stays close to what was queued.
-#include <alsa/asoundlib.h>
-
+//
+// A PCM call may block for good (see pcm_alsa.h), so the playback thread
+// makes its PCM calls, the close included, without holding the lock that
+// the caller's requests need. A reset or close that waits too long for the
+// thread gives up on it (Playback::abandon); the thread then cleans up after
+// itself whenever its call returns.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
+#include "sound/pcm_alsa.h"
 #include "sound/wave_out.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using Lock = std::unique_lock<std::mutex>;
 
 // The PCM's own buffer: the most audio that has left our queue but has not
 // been heard yet.
@@ -32,44 +42,7 @@ constexpr int kPcmWaitMs = 20;
 // than its start threshold: two buffers of a live source at 32 ms each.
 constexpr int kDryStartMs = 64;
 
-// libasound prints its failures to stderr by itself (eight lines when there
-// is no sound card); the caller reports what matters through our result.
-void quietAlsaError(const char* /*file*/, int /*line*/,
-                    const char* /*function*/, int /*err*/,
-                    const char* /*format*/, ...) {}
-
-// libasound keeps a process-wide parsed configuration. It is freed whenever
-// the last of our PCMs closes (and after a failed open with none open), so
-// a later open reads the configuration afresh and nothing stays allocated
-// at exit.
-std::mutex& alsaLibraryLock() {
-  static std::mutex lock;
-  return lock;
-}
-int openPcmCount = 0;  // guarded by alsaLibraryLock()
-
-int openDefaultPcm(snd_pcm_t** pcm) {
-  std::lock_guard<std::mutex> lock(alsaLibraryLock());
-  static const bool quiet = (snd_lib_error_set_handler(quietAlsaError), true);
-  (void)quiet;
-  const int rc =
-      snd_pcm_open(pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-  if (rc == 0) {
-    ++openPcmCount;
-  } else if (openPcmCount == 0) {
-    snd_config_update_free_global();
-  }
-  return rc;
-}
-
-struct PcmCloser {
-  void operator()(snd_pcm_t* pcm) const {
-    std::lock_guard<std::mutex> lock(alsaLibraryLock());
-    snd_pcm_close(pcm);
-    if (--openPcmCount == 0) snd_config_update_free_global();
-  }
-};
-using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
+thread_local char openFailureDetail[128] = "";
 
 // A queue of buffers linked through WaveOutBuffer::next.
 struct BufferFifo {
@@ -95,28 +68,21 @@ struct BufferFifo {
   }
 };
 
-class AlsaWaveOut final : public WaveOutDevice {
+// What a device shares with its playback thread. The thread holds a
+// reference of its own: when the device gives up on a thread stuck in a PCM
+// call (abandon), the thread finds this intact whenever the call returns,
+// closes the PCM and lets it go.
+class Playback {
  public:
-  AlsaWaveOut(PcmHandle pcm, int32_t frameBytes, int32_t samplesPerSecond,
-              WaveOutDoneCallback done, void* context)
+  Playback(PcmHandle pcm, int32_t frameBytes, int32_t samplesPerSecond,
+           WaveOutDoneCallback done, void* context)
       : pcm_(std::move(pcm)),
         frameBytes_(frameBytes),
         samplesPerSecond_(samplesPerSecond),
         done_(done),
         context_(context) {}
-  ~AlsaWaveOut() override { close(); }
 
-  // Starts the playback thread. False when no thread could be had.
-  bool start() {
-    try {
-      thread_ = std::thread(&AlsaWaveOut::run, this);
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-
-  int32_t prepare(WaveOutBuffer* buffer) override {
+  int32_t prepare(WaveOutBuffer* buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (buffer->prepared || buffer->data == nullptr || buffer->length <= 0 ||
         buffer->length % frameBytes_ != 0) {
@@ -127,10 +93,10 @@ class AlsaWaveOut final : public WaveOutDevice {
     return kWaveOutOk;
   }
 
-  int32_t queue(WaveOutBuffer* buffer) override {
+  int32_t queue(WaveOutBuffer* buffer) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (closing_ || !buffer->prepared || buffer->queued) {
+      if (closing_ || abandoned_ || !buffer->prepared || buffer->queued) {
         return kWaveOutInvalid;
       }
       buffer->queued = true;
@@ -140,16 +106,19 @@ class AlsaWaveOut final : public WaveOutDevice {
     return kWaveOutOk;
   }
 
-  int32_t reset() override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (closing_) return kWaveOutInvalid;
+  int32_t reset() {
+    Lock lock(mutex_);
+    if (closing_ || abandoned_) return kWaveOutInvalid;
     resetRequested_ = true;
     wake_.notify_one();
-    settled_.wait(lock, [this] { return !resetRequested_; });
-    return kWaveOutOk;
+    if (awaitThread(lock, [this] { return !resetRequested_; })) {
+      return kWaveOutOk;
+    }
+    abandon(lock);
+    return kWaveOutTimedOut;
   }
 
-  int32_t unprepare(WaveOutBuffer* buffer) override {
+  int32_t unprepare(WaveOutBuffer* buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!buffer->prepared) return kWaveOutInvalid;
     if (buffer->queued) return kWaveOutStillQueued;
@@ -157,49 +126,104 @@ class AlsaWaveOut final : public WaveOutDevice {
     return kWaveOutOk;
   }
 
-  void close() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (closing_) return;
+  // Asks the thread to hand everything back, close the PCM and end. True
+  // when it has ended (join it); false when it was abandoned (detach it).
+  // Every buffer has been handed back either way.
+  bool close() {
+    Lock lock(mutex_);
+    if (abandoned_) return finished_;
+    if (!closing_) {
       closing_ = true;
+      wake_.notify_one();
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    if (awaitThread(lock, [this] { return finished_; })) return true;
+    abandon(lock);
+    return false;
+  }
+
+  // The playback thread.
+  void run() {
+    Lock lock(mutex_);
+    while (step(lock)) {
+    }
+    lock.unlock();
     pcm_.reset();
+    lock.lock();
+    finished_ = true;
+    settled_.notify_all();
   }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  using Lock = std::unique_lock<std::mutex>;
+  // Waits up to kWaveOutAnswerLimitMs for `answered`, then for any done
+  // callback in progress (it touches the caller's objects). Returns
+  // answered().
+  template <typename Answered>
+  bool awaitThread(Lock& lock, Answered answered) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(kWaveOutAnswerLimitMs);
+    if (settled_.wait_until(lock, deadline, answered)) return true;
+    settled_.wait(lock, [&] { return !inCallback_ || answered(); });
+    return answered();
+  }
 
-  void run() {
-    Lock lock(mutex_);
-    for (;;) {
-      if (resetRequested_ || closing_) {
-        discardAll(lock);
-        resetRequested_ = false;
-        settled_.notify_all();
-        if (closing_) return;
-        continue;
-      }
-      if (!queued_.empty()) {
-        if (!writeFront(lock)) {
-          lock.unlock();
-          waitForRoom();
-          lock.lock();
-        }
-        handBackPlayed(lock);
-        continue;
+  // Gives up on the thread: from now on it touches neither the buffers nor
+  // the callback, and ends as soon as its PCM call returns. Hands back on
+  // the caller's thread everything the thread held.
+  // REQUIRES: !inCallback_.
+  void abandon(Lock& lock) {
+    if (abandoned_) return;
+    abandoned_ = true;
+    wake_.notify_one();
+    BufferFifo back;
+    while (!written_.empty()) back.push(written_.pop());
+    while (!queued_.empty()) back.push(queued_.pop());
+    for (WaveOutBuffer* b = back.head; b != nullptr; b = b->next) {
+      b->queued = false;
+    }
+    lock.unlock();
+    while (!back.empty()) done_(context_, back.pop());
+    lock.lock();
+  }
+
+  // One round of the playback thread. Returns false when it is to end.
+  bool step(Lock& lock) {
+    if (abandoned_) return false;
+    if (resetRequested_ || closing_) {
+      lock.unlock();
+      snd_pcm_drop(pcm_.get());
+      snd_pcm_prepare(pcm_.get());
+      lock.lock();
+      if (abandoned_) return false;
+      discardAll(lock);
+      resetRequested_ = false;
+      settled_.notify_all();
+      return !closing_;
+    }
+    if (!queued_.empty()) {
+      if (!writeFront(lock)) {
+        lock.unlock();
+        waitForRoom();
+        lock.lock();
       }
       handBackPlayed(lock);
-      if (resetRequested_ || closing_ || !queued_.empty()) continue;
-      if (written_.empty()) {
-        wake_.wait(lock);
-      } else {
-        startWhenDry();
-        wake_.wait_for(lock, std::chrono::milliseconds(msUntilHeadPlayed()));
-      }
+      return true;
     }
+    handBackPlayed(lock);
+    if (abandoned_ || resetRequested_ || closing_ || !queued_.empty()) {
+      return true;
+    }
+    if (written_.empty()) {
+      wake_.wait(lock);
+      return true;
+    }
+    lock.unlock();
+    startWhenDry();
+    lock.lock();
+    if (abandoned_ || resetRequested_ || closing_ || !queued_.empty()) {
+      return true;
+    }
+    wake_.wait_for(lock, std::chrono::milliseconds(msUntilHeadPlayed()));
+    return true;
   }
 
   // Writes what the PCM takes of the oldest queued buffer. Returns false
@@ -208,16 +232,27 @@ class AlsaWaveOut final : public WaveOutDevice {
   bool writeFront(Lock& lock) {
     WaveOutBuffer* buffer = queued_.head;
     const int64_t frames = buffer->length / frameBytes_;
-    const uint8_t* from = buffer->data + frontOffset_ * frameBytes_;
+    const size_t from = static_cast<size_t>(frontOffset_ * frameBytes_);
+    const size_t to = static_cast<size_t>(buffer->length);
+    // The PCM gets a copy: a call that outlives the device must not read
+    // the caller's memory.
+    try {
+      staging_.assign(buffer->data + from, buffer->data + to);
+    } catch (const std::bad_alloc&) {
+      frontOffset_ = 0;
+      handBack(queued_.pop(), lock);
+      return true;
+    }
     lock.unlock();
     snd_pcm_sframes_t written =
-        snd_pcm_writei(pcm_.get(), from,
+        snd_pcm_writei(pcm_.get(), staging_.data(),
                        static_cast<snd_pcm_uframes_t>(frames - frontOffset_));
     if (written < 0 && written != -EAGAIN &&
         snd_pcm_recover(pcm_.get(), static_cast<int>(written), 1) == 0) {
       written = 0;  // underrun or suspend recovered: write again
     }
     lock.lock();
+    if (abandoned_) return true;
     if (written == -EAGAIN) return false;
     if (written < 0) {
       frontOffset_ = 0;
@@ -240,7 +275,7 @@ class AlsaWaveOut final : public WaveOutDevice {
   // buffer), which gives a live source that much cushion against jitter.
   // When the source has stopped delivering (the end of the input) the
   // threshold may never be reached: start what the PCM holds once nothing
-  // has been written for kDryStartMs.
+  // has been written for kDryStartMs. Called without the lock.
   void startWhenDry() {
     snd_pcm_t* pcm = pcm_.get();
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED &&
@@ -264,15 +299,17 @@ class AlsaWaveOut final : public WaveOutDevice {
 
   // Hands back, in order, the written buffers the device has played.
   void handBackPlayed(Lock& lock) {
-    if (written_.empty()) return;
+    if (abandoned_ || written_.empty()) return;
+    lock.unlock();
     updatePlayed();
-    while (!written_.empty() && written_.head->endFrame <= framesPlayed_) {
+    lock.lock();
+    while (!abandoned_ && !written_.empty() &&
+           written_.head->endFrame <= framesPlayed_) {
       handBack(written_.pop(), lock);
     }
   }
 
-  // Advances framesPlayed_ from the PCM's delay. Called with the lock held;
-  // the PCM is touched only by this thread.
+  // Advances framesPlayed_ from the PCM's delay. Called without the lock.
   void updatePlayed() {
     snd_pcm_t* pcm = pcm_.get();
     const Clock::time_point now = Clock::now();
@@ -314,11 +351,9 @@ class AlsaWaveOut final : public WaveOutDevice {
     return std::clamp<int64_t>(ms, 1, kPcmWaitMs);
   }
 
-  // Stops the PCM and hands back everything written or queued, oldest
-  // first.
+  // After the PCM has been dropped: hands back everything written or
+  // queued, oldest first.
   void discardAll(Lock& lock) {
-    snd_pcm_drop(pcm_.get());
-    snd_pcm_prepare(pcm_.get());
     frontOffset_ = 0;
     framesPlayed_ = framesWritten_;
     playedAtMeasure_ = framesPlayed_;
@@ -331,12 +366,15 @@ class AlsaWaveOut final : public WaveOutDevice {
   // holding the lock during the callback.
   void handBack(WaveOutBuffer* buffer, Lock& lock) {
     buffer->queued = false;
+    inCallback_ = true;
     lock.unlock();
     done_(context_, buffer);
     lock.lock();
+    inCallback_ = false;
+    settled_.notify_all();
   }
 
-  PcmHandle pcm_;
+  PcmHandle pcm_;  // touched by the playback thread only, once it runs
   const int32_t frameBytes_;
   const int32_t samplesPerSecond_;
   const WaveOutDoneCallback done_;
@@ -344,52 +382,107 @@ class AlsaWaveOut final : public WaveOutDevice {
 
   std::mutex mutex_;
   std::condition_variable wake_;     // the playback thread: work or request
-  std::condition_variable settled_;  // reset(): the request is done
+  std::condition_variable settled_;  // the caller: the thread answered
   // Guarded by mutex_:
   BufferFifo queued_;   // not yet written, in order
   BufferFifo written_;  // written to the PCM, not yet played, in order
   bool resetRequested_ = false;
   bool closing_ = false;
-  // Touched by the playback thread only (and read under mutex_):
-  int64_t frontOffset_ = 0;      // frames of queued_.head already written
-  int64_t framesWritten_ = 0;    // since opening
-  int64_t framesPlayed_ = 0;     // since opening, as last measured
-  Clock::time_point lastWrite_;  // of the last frames written
+  bool abandoned_ = false;   // the caller gave up on the thread
+  bool inCallback_ = false;  // the thread is in the done callback
+  bool finished_ = false;    // the thread has closed the PCM and ended
+  // Touched by the playback thread only:
+  std::vector<uint8_t> staging_;  // what the PCM is being given
+  int64_t frontOffset_ = 0;       // frames of queued_.head already written
+  int64_t framesWritten_ = 0;     // since opening
+  int64_t framesPlayed_ = 0;      // since opening, as last measured
+  Clock::time_point lastWrite_;   // of the last frames written
   Clock::time_point measuredAt_ = Clock::now();  // of the last delay answer
   int64_t playedAtMeasure_ = 0;                  // framesPlayed_ at measuredAt_
+};
 
+void runPlayback(std::shared_ptr<Playback> playback) { playback->run(); }
+
+class AlsaWaveOut final : public WaveOutDevice {
+ public:
+  explicit AlsaWaveOut(std::shared_ptr<Playback> playback)
+      : playback_(std::move(playback)) {}
+  ~AlsaWaveOut() override { close(); }
+
+  // Starts the playback thread. False when no thread could be had.
+  bool start() {
+    try {
+      thread_ = std::thread(runPlayback, playback_);
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  int32_t prepare(WaveOutBuffer* buffer) override {
+    return playback_->prepare(buffer);
+  }
+  int32_t queue(WaveOutBuffer* buffer) override {
+    return playback_->queue(buffer);
+  }
+  int32_t reset() override { return playback_->reset(); }
+  int32_t unprepare(WaveOutBuffer* buffer) override {
+    return playback_->unprepare(buffer);
+  }
+
+  void close() override {
+    if (!thread_.joinable()) return;  // closed, or never started
+    if (playback_->close()) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
+  }
+
+ private:
+  std::shared_ptr<Playback> playback_;
   std::thread thread_;
 };
 
 }  // namespace
 
-int32_t waveOutOpen(const WaveOutFormat& format, WaveOutDoneCallback done,
-                    void* context, std::unique_ptr<WaveOutDevice>* device) {
+int32_t waveOutOpenUntilStop(const WaveOutFormat& format,
+                             WaveOutDoneCallback done, void* context,
+                             std::unique_ptr<WaveOutDevice>* device,
+                             const std::atomic<int32_t>* stopFlag) {
   device->reset();
+  openFailureDetail[0] = '\0';
   if (format.bitsPerSample != 16 || format.channels < 1 ||
       format.samplesPerSecond < 1) {
     return kWaveOutBadFormat;
   }
-  snd_pcm_t* raw = nullptr;
-  const int opened = openDefaultPcm(&raw);
-  if (opened < 0) {
-    return opened == -ENOENT || opened == -ENODEV || opened == -ENXIO
-               ? kWaveOutNoDevice
-               : kWaveOutDeviceRefused;
+  PcmHandle pcm;
+  int error = 0;
+  const int32_t opened = pcmOpenDefault(format, kDeviceBufferMicroseconds,
+                                        stopFlag, &pcm, &error);
+  if (opened != kWaveOutOk) {
+    if (error < 0) {
+      std::snprintf(openFailureDetail, sizeof openFailureDetail, "%s",
+                    snd_strerror(error));
+    }
+    return opened;
   }
-  PcmHandle pcm(raw);
-  const int configured = snd_pcm_set_params(
-      raw, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
-      static_cast<unsigned>(format.channels),
-      static_cast<unsigned>(format.samplesPerSecond), 1,
-      kDeviceBufferMicroseconds);
-  if (configured < 0) {
-    return configured == -EINVAL ? kWaveOutBadFormat : kWaveOutDeviceRefused;
+  std::unique_ptr<AlsaWaveOut> out;
+  try {
+    out = std::make_unique<AlsaWaveOut>(std::make_shared<Playback>(
+        std::move(pcm), format.channels * 2, format.samplesPerSecond, done,
+        context));
+  } catch (const std::bad_alloc&) {
+    return kWaveOutNoMemory;
   }
-  std::unique_ptr<AlsaWaveOut> out(
-      new (std::nothrow) AlsaWaveOut(std::move(pcm), format.channels * 2,
-                                     format.samplesPerSecond, done, context));
-  if (out == nullptr || !out->start()) return kWaveOutNoMemory;
+  if (!out->start()) return kWaveOutNoMemory;
   *device = std::move(out);
   return kWaveOutOk;
 }
+
+int32_t waveOutOpen(const WaveOutFormat& format, WaveOutDoneCallback done,
+                    void* context, std::unique_ptr<WaveOutDevice>* device) {
+  return waveOutOpenUntilStop(format, done, context, device, nullptr);
+}
+
+const char* waveOutOpenFailureDetail() { return openFailureDetail; }

@@ -1,9 +1,5 @@
 #include "support/file_utils.h"
 
-#include <cerrno>
-
-#include "support/utf_convert.h"
-
 namespace {
 
 bool isSeparator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
@@ -46,30 +42,4 @@ bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
   if (!appendParts(destination, &length, path, size)) return false;
   destination[length] = 0;
   return true;
-}
-
-FILE* utf8FopenNoInherit(const char* path, const char* mode) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  char16_t wide[kPathUnits];
-  if (utf8ToUcs2Convert(wide, path, kPathUnits).status != UtfStatus::kOk) {
-    errno = ENAMETOOLONG;
-    return nullptr;
-  }
-  return ucs2FopenNoInherit(wide, mode);
-}
-
-int32_t utf8Unlink(const char* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  char16_t wide[kPathUnits];
-  if (utf8ToUcs2Convert(wide, path, kPathUnits).status != UtfStatus::kOk) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  return ucs2Unlink(wide);
 }

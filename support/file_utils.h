@@ -1,6 +1,9 @@
 // Wide-path file operations of the support library. Paths are NUL-terminated
 // UTF-16 strings; they are converted to the system's byte form (UTF-8) at the
-// system call. Two entry points take UTF-8 paths directly.
+// system call. Two entry points (utf8*) take the system's byte form directly:
+// on POSIX systems the bytes reach the system unchanged, so a name that is
+// not UTF-8 (as a POSIX file name may be) still works; on Windows they are
+// read as UTF-8 and converted to UTF-16.
 //
 // Every operation reports failure by its result (none or -1) and leaves the
 // system's error code in errno; none prints anything, except the open that
@@ -27,15 +30,16 @@ constexpr size_t kPathUnits = 4096;
 // REQUIRES: path and mode non-null and NUL-terminated.
 FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode);
 
-// As ucs2FopenNoInherit for a UTF-8 path. A path that is not valid UTF-8 or
-// does not fit in kPathUnits units is not used: the result is null.
+// As ucs2FopenNoInherit for a path in the system's byte form. A path of
+// kPathUnits bytes or more is not used: the result is null (ENAMETOOLONG);
+// so is a null path (EINVAL).
 FILE* utf8FopenNoInherit(const char* path, const char* mode);
 
 // Removes the file. Returns 0, or -1 with errno set.
 int32_t ucs2Unlink(const char16_t* path);
 
-// As ucs2Unlink for a UTF-8 path; a path that does not convert into
-// kPathUnits units gives -1. A null path gives -1 (EINVAL).
+// As ucs2Unlink for a path in the system's byte form; a path of kPathUnits
+// bytes or more gives -1 (ENAMETOOLONG), a null path -1 (EINVAL).
 int32_t utf8Unlink(const char* path);
 
 // Creates the directory. Returns 0, or -1 with errno set (EEXIST when it

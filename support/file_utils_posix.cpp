@@ -1,4 +1,5 @@
-// The file operations over POSIX calls: wide paths become UTF-8 at the call.
+// The file operations over POSIX calls: wide paths become UTF-8 at the call;
+// the utf8* entry points pass their bytes on unchanged.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,18 +28,25 @@ bool systemPath(const char16_t* path, char (&out)[kSystemPathBytes]) {
   return false;
 }
 
+// A name given as bytes, or false (errno set) when it is null or longer
+// than the system takes.
+bool byteNameUsable(const char* name) {
+  if (name == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  if (strnlen(name, kSystemPathBytes) >= kSystemPathBytes) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
 // The longest mode the open accepts, in characters.
 constexpr size_t kMaxModeLength = 9;
 
-}  // namespace
-
-FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
-  if (mode == nullptr || std::strlen(mode) > kMaxModeLength) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  char name[kSystemPathBytes];
-  if (!systemPath(path, name)) return nullptr;
+// The open of ucs2FopenNoInherit for a system name.
+FILE* fopenNoInherit(const char* name, const char* mode) {
   // 'e' asks for O_CLOEXEC at the open itself, so no child started by
   // another thread in between can inherit the descriptor.
   char closeOnExecMode[kMaxModeLength + 2];
@@ -50,16 +58,43 @@ FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
   const int flags = fcntl(descriptor, F_GETFD);
   if (flags < 0 || ((flags & FD_CLOEXEC) == 0 &&
                     fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC) != 0)) {
-    consoleReport("Could not set handle of %ls to non-inherit (%d)\r\n", path,
+    consoleReport("Could not set handle of %Ds to non-inherit (%d)\r\n", name,
                   errno);
   }
   return stream;
+}
+
+bool modeUsable(const char* mode) {
+  if (mode != nullptr && std::strlen(mode) <= kMaxModeLength) return true;
+  errno = EINVAL;
+  return false;
+}
+
+}  // namespace
+
+FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
+  if (!modeUsable(mode)) return nullptr;
+  char name[kSystemPathBytes];
+  if (!systemPath(path, name)) return nullptr;
+  return fopenNoInherit(name, mode);
+}
+
+// The name's bytes go to the system as they are: a POSIX file name is any
+// byte string, UTF-8 or not.
+FILE* utf8FopenNoInherit(const char* path, const char* mode) {
+  if (!byteNameUsable(path) || !modeUsable(mode)) return nullptr;
+  return fopenNoInherit(path, mode);
 }
 
 int32_t ucs2Unlink(const char16_t* path) {
   char name[kSystemPathBytes];
   if (!systemPath(path, name)) return -1;
   return ::unlink(name) == 0 ? 0 : -1;
+}
+
+int32_t utf8Unlink(const char* path) {
+  if (!byteNameUsable(path)) return -1;
+  return ::unlink(path) == 0 ? 0 : -1;
 }
 
 int32_t ucs2Mkdir(const char16_t* path) {

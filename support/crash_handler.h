@@ -3,14 +3,27 @@
 // where to save it, and is then installed. On POSIX systems it is a handler
 // of our own for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT that runs on an
 // alternate stack, writes a text report (application, signal, faulting
-// address, time, backtrace) to the report path with async-signal-safe calls
-// only, and re-raises the signal with its default action, so the process
-// still ends as the signal says.
+// address, time, backtrace, memory map) to the report path with
+// async-signal-safe calls only, and re-raises the signal with its default
+// action, so the process still ends as the signal says.
+//
+// One report per process: the first thread to crash writes it; a thread
+// that crashes meanwhile waits for the process to end. The report file is
+// always new: when the report path exists (or is a symbolic link, which is
+// never followed) "-2", "-3", ... up to "-99" is appended.
+//
+// The backtrace follows frame pointers, each checked to lie within the
+// crashing thread's stack and to grow; it is complete only for code built
+// with frame pointers, on threads that called crashHandlerThreadAttach (and
+// the thread that installed the handler). Other threads report the crashing
+// instruction only.
 //
 // Thread-safety: the setters and crashHandlerInstall are called on one
 // thread before the handler can run (at start, before other threads exist).
+// crashHandlerThreadAttach is called on each thread for itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Report modes and activities, numbered as the Windows reporter numbers
@@ -29,3 +42,38 @@ void crashHandlerSetSupportServer(const char* host, int32_t port);
 void crashHandlerSetSupportUrl(const char* url);
 // Installs the handler. Returns false when the system refused it.
 bool crashHandlerInstall();
+
+// A thread's own alternate signal stack, installed by
+// crashHandlerThreadAttach and removed (the thread's previous one restored,
+// the memory freed) by the destructor. Without one, a thread that overflows
+// its stack cannot run the handler and ends without a report.
+class CrashThreadStack {
+ public:
+  ~CrashThreadStack();
+  CrashThreadStack(const CrashThreadStack&) = delete;
+  CrashThreadStack& operator=(const CrashThreadStack&) = delete;
+
+  // False when the system refused the stack; the thread then runs as if it
+  // had not attached.
+  bool attached() const { return memory_ != nullptr; }
+
+ private:
+  friend CrashThreadStack crashHandlerThreadAttach();
+  CrashThreadStack();
+
+  void* memory_ = nullptr;
+  size_t bytes_ = 0;
+  // The thread's alternate stack before this one.
+  void* previous_ = nullptr;
+  size_t previousBytes_ = 0;
+  int previousFlags_ = 0;
+};
+
+// Prepares the calling thread for the crash handler: gives it an alternate
+// signal stack of its own and tells the handler the bounds of its stack
+// (for the backtrace). Every thread the program starts calls it first thing
+// and keeps the result until the thread function returns:
+//   const CrashThreadStack crashStack = crashHandlerThreadAttach();
+// The thread that calls crashHandlerInstall needs none.
+// REQUIRES: the result is destroyed on the thread that made it.
+[[nodiscard]] CrashThreadStack crashHandlerThreadAttach();

@@ -1,17 +1,22 @@
 // The crash handler on POSIX systems. Everything the handler needs is
 // prepared at set-up (names converted, the report path in the system's
-// form, the unwinder loaded) so that the handler itself makes only
-// async-signal-safe calls: open, write, close, clock_gettime, sigaction,
-// raise, and the backtrace routines whose library was loaded at set-up.
-#include <execinfo.h>
+// form, the stack bounds of each attached thread) so that the handler
+// itself makes only async-signal-safe calls: open, read, write, close,
+// fsync, clock_gettime, nanosleep, sigaction, raise. The backtrace is a
+// walk over frame pointers, not the system's unwinder, which may take the
+// loader's lock that the crashing thread can hold.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "support/crash_handler.h"
@@ -22,6 +27,11 @@ namespace {
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr int kMaxFrames = 64;
 constexpr size_t kAltStackBytes = 64 * 1024;
+// Numbers tried after the plain report name: "-2" up to this.
+constexpr int kMaxReportNumber = 99;
+// How long a second crashing thread waits for the report before it ends
+// the process itself.
+constexpr int kWaitForReportSeconds = 30;
 
 char appName[256] = "?";
 char supportEMail[256];
@@ -29,6 +39,29 @@ char reportPath[4096];
 int32_t activityType = 0;
 alignas(16) char altStack[kAltStackBytes];
 std::atomic<bool> reporting{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// The calling thread's stack, for the frame walk; empty (0, 0) on a thread
+// that did not attach. Initial-exec, so the handler's read allocates
+// nothing.
+struct StackBounds {
+  uintptr_t low;
+  uintptr_t high;
+};
+__attribute__((tls_model("initial-exec"))) thread_local StackBounds
+    threadStack = {0, 0};
+
+void recordThreadStack() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+  void* base = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attributes, &base, &size) == 0) {
+    threadStack.low = reinterpret_cast<uintptr_t>(base);
+    threadStack.high = threadStack.low + size;
+  }
+  pthread_attr_destroy(&attributes);
+}
 
 // A small line builder for the handler: no allocation, no locale, no stdio.
 struct Line {
@@ -129,7 +162,89 @@ void addUtcTime(Line* line, long long seconds) {
   line->add(" UTC");
 }
 
-void writeReport(int descriptor, int signal, const siginfo_t* info) {
+// The crashing instruction and frame of the interrupted context.
+struct Registers {
+  uintptr_t pc;
+  uintptr_t fp;
+};
+
+Registers registersOf(const void* context) {
+  const ucontext_t* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+  return {static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]),
+          static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RBP])};
+#elif defined(__aarch64__)
+  return {static_cast<uintptr_t>(uc->uc_mcontext.pc),
+          static_cast<uintptr_t>(uc->uc_mcontext.regs[29])};
+#else
+  (void)uc;
+  return {0, 0};
+#endif
+}
+
+void addFrame(Line* line, int number, uintptr_t address) {
+  line->add("#");
+  line->addDecimal(number);
+  line->add(" [");
+  line->addHex(address);
+  line->add("]\n");
+}
+
+// Follows the chain of frame records {caller's frame, return address} from
+// the interrupted frame. A record is read only when it lies within the
+// thread's stack above the previous one, so a frame pointer that is not one
+// (code built without them) ends the walk instead of faulting. The records
+// lie between other frames' variables, which the address checker would
+// take for overruns.
+__attribute__((no_sanitize_address)) void writeBacktrace(int descriptor, const void* context) {
+  Line line;
+  const Registers registers = registersOf(context);
+  if (registers.pc == 0) {
+    line.add("unknown\n");
+    line.writeTo(descriptor);
+    return;
+  }
+  addFrame(&line, 0, registers.pc);
+  line.writeTo(descriptor);
+  const StackBounds stack = threadStack;
+  uintptr_t fp = registers.fp;
+  for (int number = 1; number < kMaxFrames; ++number) {
+    if (fp < stack.low || fp % sizeof(uintptr_t) != 0 ||
+        stack.high - fp < 2 * sizeof(uintptr_t)) {
+      break;
+    }
+    const uintptr_t* record = reinterpret_cast<const uintptr_t*>(fp);
+    if (record[1] == 0) break;
+    addFrame(&line, number, record[1]);
+    line.writeTo(descriptor);
+    if (record[0] <= fp) break;
+    fp = record[0];
+  }
+}
+
+// Copies /proc/self/maps, which places each address above in its file.
+void writeMemoryMap(int descriptor) {
+  Line line;
+  line.add("memory map:\n");
+  line.writeTo(descriptor);
+  const int maps = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (maps < 0) return;
+  char block[sizeof line.text];
+  size_t total = 0;
+  while (total < 256 * 1024) {
+    const ssize_t n = ::read(maps, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    std::memcpy(line.text, block, static_cast<size_t>(n));
+    line.length = static_cast<size_t>(n);
+    line.writeTo(descriptor);
+    total += static_cast<size_t>(n);
+  }
+  ::close(maps);
+}
+
+void writeReport(int descriptor, int signal, const siginfo_t* info,
+                 const void* context) {
   Line line;
   line.add("Crash report\napplication: ");
   line.add(appName);
@@ -163,23 +278,59 @@ void writeReport(int descriptor, int signal, const siginfo_t* info) {
   }
   line.add("\nbacktrace:\n");
   line.writeTo(descriptor);
-  void* frames[kMaxFrames];
-  const int count = backtrace(frames, kMaxFrames);
-  backtrace_symbols_fd(frames, count, descriptor);
+  writeBacktrace(descriptor, context);
+  writeMemoryMap(descriptor);
   line.add("end of report\n");
   line.writeTo(descriptor);
 }
 
-void crashSignalHandler(int signal, siginfo_t* info, void* /*context*/) {
+// Creates the report file: the report path, or the first of "<path>-2" ...
+// "<path>-99" that does not exist. Never opens an existing file and never
+// follows a symbolic link. Returns the descriptor or -1.
+int createReportFile() {
+  char path[sizeof reportPath + 8];
+  size_t length = 0;
+  while (reportPath[length] != '\0') {
+    path[length] = reportPath[length];
+    ++length;
+  }
+  for (int number = 1; number <= kMaxReportNumber; ++number) {
+    size_t end = length;
+    if (number > 1) {
+      path[end++] = '-';
+      if (number >= 10) path[end++] = static_cast<char>('0' + number / 10);
+      path[end++] = static_cast<char>('0' + number % 10);
+    }
+    path[end] = '\0';
+    int descriptor;
+    do {
+      descriptor = ::open(
+          path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor >= 0) return descriptor;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// Another thread writes the report; the process ends when it re-raises its
+// signal. Should that never happen, this thread ends it after a while.
+void waitForReport() {
+  for (int tenths = 0; tenths < kWaitForReportSeconds * 10; ++tenths) {
+    struct timespec pause = {0, 100 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+void crashSignalHandler(int signal, siginfo_t* info, void* context) {
   const int savedErrno = errno;
-  // Only the first crashing thread writes; the others go straight on to the
-  // default action.
-  if (!reporting.exchange(true) && activityType == kCrashActivitySaveReport &&
-      reportPath[0] != '\0') {
-    const int descriptor =
-        ::open(reportPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (reporting.exchange(true)) {
+    waitForReport();
+  } else if (activityType == kCrashActivitySaveReport &&
+             reportPath[0] != '\0') {
+    const int descriptor = createReportFile();
     if (descriptor >= 0) {
-      writeReport(descriptor, signal, info);
+      writeReport(descriptor, signal, info, context);
       ::fsync(descriptor);
       ::close(descriptor);
     }
@@ -194,6 +345,20 @@ void crashSignalHandler(int signal, siginfo_t* info, void* /*context*/) {
   sigaction(signal, &defaultAction, nullptr);
   raise(signal);
   errno = savedErrno;
+}
+
+// Bytes of a thread's alternate stack: ours, or the system's minimum when
+// that is larger.
+size_t threadAltStackBytes() {
+  size_t bytes = kAltStackBytes;
+#ifdef _SC_SIGSTKSZ
+  const long system = sysconf(_SC_SIGSTKSZ);
+  if (system > 0 && static_cast<size_t>(system) > bytes) {
+    bytes = static_cast<size_t>(system);
+  }
+#endif
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
 }
 
 void toUtf8(const char16_t* text, char* out, size_t size) {
@@ -239,10 +404,7 @@ void crashHandlerSetSupportServer(const char* /*host*/, int32_t /*port*/) {}
 void crashHandlerSetSupportUrl(const char* /*url*/) {}
 
 bool crashHandlerInstall() {
-  // The first backtrace loads the unwinder library, which must not happen
-  // inside the handler.
-  void* frame[1];
-  backtrace(frame, 1);
+  recordThreadStack();
 
   stack_t stack;
   std::memset(&stack, 0, sizeof stack);
@@ -254,9 +416,56 @@ bool crashHandlerInstall() {
   std::memset(&action, 0, sizeof action);
   action.sa_sigaction = crashSignalHandler;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // A fault inside the handler then ends the process at once instead of
+  // entering the handler again.
   sigemptyset(&action.sa_mask);
+  for (int signal : kCrashSignals) sigaddset(&action.sa_mask, signal);
   for (int signal : kCrashSignals) {
     if (sigaction(signal, &action, nullptr) != 0) installed = false;
   }
   return installed;
 }
+
+// The stack is mapped with an inaccessible page below it, so a handler that
+// overruns it faults instead of writing over other memory.
+CrashThreadStack::CrashThreadStack() {
+  recordThreadStack();
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t bytes = threadAltStackBytes() + page;
+  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (memory == MAP_FAILED) return;
+  stack_t stack;
+  std::memset(&stack, 0, sizeof stack);
+  stack.ss_sp = static_cast<char*>(memory) + page;
+  stack.ss_size = bytes - page;
+  stack_t previous;
+  if (mprotect(memory, page, PROT_NONE) != 0 ||
+      sigaltstack(&stack, &previous) != 0) {
+    munmap(memory, bytes);
+    return;
+  }
+  memory_ = memory;
+  bytes_ = bytes;
+  previous_ = previous.ss_sp;
+  previousBytes_ = previous.ss_size;
+  previousFlags_ = previous.ss_flags;
+}
+
+CrashThreadStack::~CrashThreadStack() {
+  threadStack = {0, 0};
+  if (memory_ == nullptr) return;
+  stack_t previous;
+  std::memset(&previous, 0, sizeof previous);
+  previous.ss_sp = previous_;
+  previous.ss_size = previousBytes_;
+  previous.ss_flags = previousFlags_ & SS_DISABLE;
+  if (sigaltstack(&previous, nullptr) != 0) {
+    // The thread keeps our stack; freeing it would leave the thread a stack
+    // in unmapped memory.
+    return;
+  }
+  munmap(memory_, bytes_);
+}
+
+CrashThreadStack crashHandlerThreadAttach() { return CrashThreadStack(); }

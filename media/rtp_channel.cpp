@@ -26,7 +26,7 @@ const SampleToAlaw kSampleToAlaw;
 int32_t decodeG711(RtpChannel* channel, const uint8_t* payload,
                    int32_t length, bool ulaw) {
   for (int32_t i = 0; i < length; ++i) {
-    if (ringSpaceContiguous(&channel->output) == 0) return -1;
+    if (ringSpaceContiguous(&channel->output) == 0) return kRtpDropped;
     ringPutByte(&channel->output, ulaw ? ulawToAlaw(payload[i]) : payload[i]);
   }
   return 0;
@@ -47,7 +47,7 @@ int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
     consoleReport(
         "g711 buffer size exceeded, dropping %d bytes of silence data\r\n",
         wanted - put);
-    return -1;
+    return kRtpDropped;
   }
   return 1;
 }
@@ -91,7 +91,7 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
                      const uint8_t* payload, int32_t length, bool erasure) {
   if (length == 0) return 1;
   if (info.codec == SpeechCodec::kG726 && !prepareG726(channel, info)) {
-    return -1;
+    return kRtpDropped;
   }
   SpeechDecoder* decoder = decoderFor(channel, info.codec);
   int16_t samples[kSpeechMaxSamples];
@@ -101,12 +101,12 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
     const int32_t remaining = length - offset;
     if (remaining < info.unitBytes) {
       consoleReport("dropping %d bytes of %s data\r\n", remaining, info.name);
-      return -1;
+      return kRtpDropped;
     }
     if (ringSpace(&channel->output) < info.samplesPerUnit) {
       consoleReport("g711 buffer size exceeded, dropping %d bytes of %s data\r\n",
                     remaining, info.name);
-      return -1;
+      return kRtpDropped;
     }
     const int32_t n = decoder->decode(payload + offset, samples,
                                       info.samplesPerUnit, first && erasure);
@@ -114,7 +114,7 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
     if (n <= 0) {
       consoleReport("%s decode error, dropping %d bytes of %s data\r\n",
                     info.name, remaining, info.name);
-      return -1;
+      return kRtpDropped;
     }
     uint8_t alaw[kSpeechMaxSamples];
     for (int32_t i = 0; i < n; ++i) alaw[i] = kSampleToAlaw(samples[i]);

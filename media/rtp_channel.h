@@ -22,8 +22,9 @@ constexpr int32_t kCodecTypeSilence = 40;
 // second).
 constexpr int32_t kRtpChannelRingSize = 4000;
 
-// Result of rtpChannelDecode for a codec type nobody decodes.
-constexpr int32_t kRtpUnsupported = -3;
+// Results of rtpChannelDecode besides the quiet flag (0 or 1).
+constexpr int32_t kRtpDropped = -1;      // (part of) the payload was dropped
+constexpr int32_t kRtpUnsupported = -3;  // a codec type nobody decodes
 
 struct RtpChannel {
   ByteRing output;
@@ -47,7 +48,7 @@ struct RtpChannel {
 // Sets the channel up: output ring, G.729, GSM and G.722 decoders. Returns
 // true, or false after printing why (the channel is then released).
 // REQUIRES: the channel is fresh or released.
-bool rtpChannelInit(RtpChannel* channel);
+[[nodiscard]] bool rtpChannelInit(RtpChannel* channel);
 
 // Frees the decoders and the ring. Safe on a partly set-up or released
 // channel.
@@ -56,12 +57,13 @@ void rtpChannelRelease(RtpChannel* channel);
 // Decodes one payload of `codecType` into the channel's output ring as
 // A-law bytes. `erasure` is the frame's G.729 erasure flag. Returns 0 or 1
 // (the quiet flag of the last unit; 1 for an empty block-codec payload),
-// -1 when (part of) the payload was dropped, or kRtpUnsupported. Every
+// kRtpDropped, or kRtpUnsupported. Every
 // problem is printed; a non-negative result and the type are remembered in
 // the channel, a negative one clears the channel's codec type.
 // REQUIRES: rtpChannelInit succeeded; payload holds `length` bytes.
-int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
-                         const uint8_t* payload, int32_t length, bool erasure);
+[[nodiscard]] int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
+                                       const uint8_t* payload, int32_t length,
+                                       bool erasure);
 
 // 1 when n samples are quiet (energy around their mean at most 100, or
 // n == 0), else 0.

@@ -58,7 +58,7 @@ int32_t rtpContextDecodeFrame(RtpContext* context) {
   const FrameBuffer& frame = context->frame;
   if (frame.length < headerLength) {
     consoleReport("missing control byte\r\n");
-    return -1;
+    return kRtpDropped;
   }
   const uint8_t control = frame.bytes[0];
   const int32_t codecType =
@@ -116,28 +116,59 @@ int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity) {
   return 2 * frames;
 }
 
-int32_t rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
-                       int32_t* count) {
+namespace {
+
+// At the end of the input: fills the shorter direction with silence up to
+// the other, so that the mixer delivers everything decoded. The padding
+// fits: the longer direction holds no more than a ring can.
+void padToLonger(RtpContext* context) {
+  const int32_t a = ringFill(&context->channel[0].output);
+  const int32_t b = ringFill(&context->channel[1].output);
+  ByteRing* shorter = &context->channel[a < b ? 0 : 1].output;
+  for (int32_t i = a < b ? b - a : a - b; i > 0; --i) {
+    ringPutByte(shorter, kAlawSilence);
+  }
+}
+
+}  // namespace
+
+RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
+                         int32_t* count) {
   const int32_t skipCount = context->mode == kRtpModeFramed ? 1 : 0;
-  int32_t remembered = 0;
+  bool undecodable = false;
   *count = rtpContextMix(context, buffer, capacity);
-  if (*count > 0) return 0;
+  if (*count > 0) return RtpResult::kOk;
   for (;;) {
     while (parseFrame(&context->input, &context->frame, skipCount) == 0) {
       ByteRing* input = &context->input.ring;
+      // parseFrame left the ring empty, so there is always space.
       const int32_t n = ringSpaceContiguous(input);
-      if (n == 0) return 0;
-      int32_t got = context->pull(context->userData, input->write, n);
-      if (got <= 0) return got;
-      if (got > n) got = n;  // a faulty supplier must not move past the end
-      ringCommit(input, got);
+      const int32_t got =
+          n > 0 ? context->pull(context->userData, input->write, n) : 0;
+      if (got < 0) {
+        *count = -1;
+        return RtpResult::kPullFailed;
+      }
+      if (got == 0) {
+        padToLonger(context);
+        *count = rtpContextMix(context, buffer, capacity);
+        if (*count == 0) undecodable = context->undecodableMet;
+        return undecodable ? RtpResult::kUndecodable : RtpResult::kOk;
+      }
+      // A faulty supplier must not move past the end.
+      ringCommit(input, got < n ? got : n);
     }
     const int32_t result = rtpContextDecodeFrame(context);
     if (result < 0) {
       consoleReport("could not decode frame (ret=%d\r\n", result);
-      if (result == kRtpUnsupported) remembered = kRtpUnsupported;
+      if (result == kRtpUnsupported) {
+        undecodable = true;
+        context->undecodableMet = true;
+      }
     }
     *count = rtpContextMix(context, buffer, capacity);
-    if (*count > 0) return remembered;
+    if (*count > 0) {
+      return undecodable ? RtpResult::kUndecodable : RtpResult::kOk;
+    }
   }
 }

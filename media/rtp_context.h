@@ -26,11 +26,25 @@ constexpr int32_t kRtpModeTyped = 7;   // a codec type byte after the control
 // Bytes of the input ring.
 constexpr int32_t kRtpInputRingSize = 1024;
 
+// What an RtpPull returns when the input failed (any negative value counts
+// as a failure).
+constexpr int32_t kRtpPullFailed = -1;
+
 // Supplies raw stream bytes: stores at most `length` bytes at `destination`
-// and returns their number (at least 1), 0 when no more input is available,
-// or a negative failure code.
+// and returns their number (at least 1), 0 at the orderly end of the input,
+// or a negative value (kRtpPullFailed) when the input failed.
 using RtpPull = int32_t (*)(void* userData, uint8_t* destination,
                             int32_t length);
+
+// Results of rtpContextRead. Sources translate them into their own codes in
+// one place each.
+enum class RtpResult : int32_t {
+  kOk = 0,
+  // Frames with an unsupported codec type were met; the audio is valid.
+  kUndecodable = -3,
+  // The pull callback failed; nothing was delivered.
+  kPullFailed = -1,
+};
 
 struct RtpContext {
   RtpPull pull = nullptr;
@@ -39,23 +53,32 @@ struct RtpContext {
   FrameBuffer frame;
   RtpChannel channel[2];
   int32_t mode = kRtpModeTyped;
+  // Set once a frame with an unsupported codec type was met; reported again
+  // by the read that ends the input.
+  bool undecodableMet = false;
 };
 
 // Creates a context for `mode` (6 or 7) that pulls through `pull` with
 // `userData`. Returns nullptr after printing why. The caller owns the
 // result and releases it with rtpContextDestroy.
 // REQUIRES: pull is not null; userData outlives the context.
-RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode);
+[[nodiscard]] RtpContext* rtpContextCreate(RtpPull pull, void* userData,
+                                           int32_t mode);
 
 // Delivers up to `capacity` bytes (a whole number of two-byte frames) of
 // interleaved A-law into `buffer` and their number in *count. Results:
-// 0 with *count > 0 (audio) or *count == 0 (the pull callback had no more);
-// -3 with *count > 0 when a frame of this call had an unsupported codec type
-// (the audio is valid); a negative result of the pull callback, unchanged,
-// with *count == 0. The context stays usable after every result.
+//   kOk, *count > 0: audio.
+//   kUndecodable, *count > 0: audio; a frame of this call had an
+//     unsupported codec type.
+//   kOk or kUndecodable, *count == 0: the end of the input (the pull
+//     callback returned 0); kUndecodable when any frame of the run had an
+//     unsupported codec type. Before it, the reads deliver everything still
+//     decoded, the shorter direction padded with A-law silence.
+//   kPullFailed, *count == -1: the pull callback failed.
+// The context stays usable after every result.
 // REQUIRES: capacity >= 2.
-int32_t rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
-                       int32_t* count);
+[[nodiscard]] RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer,
+                                       int32_t capacity, int32_t* count);
 
 // Releases the decoders, the rings and the context. Does nothing for null.
 void rtpContextDestroy(RtpContext* context);
@@ -63,7 +86,8 @@ void rtpContextDestroy(RtpContext* context);
 // The interleaving step of rtpContextRead on its own: pads an idle
 // direction with silence when the other runs ahead, then interleaves what
 // both directions hold into `buffer`. Returns the bytes delivered.
-int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity);
+[[nodiscard]] int32_t rtpContextMix(RtpContext* context, uint8_t* buffer,
+                                    int32_t capacity);
 
 // True when rtpContextRead would deliver audio without pulling: both
 // directions hold decoded bytes, or one leads far enough to be padded. A
@@ -73,5 +97,5 @@ bool rtpContextPending(const RtpContext* context);
 
 // Decodes the frame in context->frame. Returns the payload decoder's result
 // (0 or 1), -1 for a frame without a complete header or a dropped payload,
-// or -3 for an unsupported codec type.
-int32_t rtpContextDecodeFrame(RtpContext* context);
+// or kRtpUnsupported.
+[[nodiscard]] int32_t rtpContextDecodeFrame(RtpContext* context);

@@ -42,13 +42,15 @@ TEST(RtpContext, TwoDirectionsAreInterleavedByteByByte) {
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;
-  ASSERT_EQ(rtpContextRead(context.get(), buffer, 1024, &count), 0);
+  ASSERT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
+            RtpResult::kOk);
   ASSERT_EQ(count, 320);
   for (int i = 0; i < 320; i += 2) {
     ASSERT_EQ(buffer[i], 0x11);
     ASSERT_EQ(buffer[i + 1], 0x22);
   }
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count), 0);
+  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
+            RtpResult::kOk);
   EXPECT_EQ(count, 0);
 }
 
@@ -165,11 +167,12 @@ TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
   uint8_t buffer[1024];
   int32_t count = 0;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count), -3);
+  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
+            RtpResult::kUndecodable);
   EXPECT_EQ(count, 100);
-  // A read that meets the unsupported type but delivers nothing ends the
-  // input as usual.
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count), 0);
+  // The end of the input repeats that the run met undecodable frames.
+  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
+            RtpResult::kUndecodable);
   EXPECT_EQ(count, 0);
   const std::string message =
       "unsupported codec type 11\r\ncould not decode frame (ret=-3\r\n";
@@ -226,12 +229,14 @@ TEST(RtpContext, PullFailureEndsTheReadAndTheContextStaysUsable) {
   ASSERT_NE(context, nullptr);
   uint8_t buffer[64];
   int32_t count = 7;
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count), -5);
-  EXPECT_EQ(count, 0);
+  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count),
+            RtpResult::kPullFailed);
+  EXPECT_EQ(count, -1);
   // The rest of the frame arrives later.
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 2, alaw(20, 0x22)), 7);
   framed::finish(feed.bytes);
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count), 0);
+  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count),
+            RtpResult::kOk);
   EXPECT_EQ(count, 40);
 }
 

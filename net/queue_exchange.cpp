@@ -48,9 +48,14 @@ Result queueExchange(NetSocket* connection, const char* queueName,
   // produce one.
   const int32_t sendLength =
       nameLength > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(nameLength);
-  (void)netSend(connection, reinterpret_cast<const uint8_t*>(queueName),
-                sendLength);
-  (void)netSend(connection, reinterpret_cast<const uint8_t*>("\r\n"), 2);
+  // The service that vanished right after its list would leave an empty
+  // recording behind a successful run; a failed send ends the exchange.
+  if (netSend(connection, reinterpret_cast<const uint8_t*>(queueName),
+              sendLength) != sendLength ||
+      netSend(connection, reinterpret_cast<const uint8_t*>("\r\n"), 2) != 2) {
+    debugTrace("could not send queue name\n");
+    return kResultNetwork;
+  }
   if (stopSet(stop)) {
     debugTrace("stop requested, leaving read loop...\n");
     return kResultNetwork;

@@ -23,12 +23,10 @@ constexpr int32_t kQueueLineBuffer = 1024;
 // equal to kQueueListEnd ends the list: the same characters at the end of a
 // longer line, which arrives in pieces, do not. Bytes after the end marker
 // stay in the socket's line reader as the first audio bytes.
-// The send results are not looked at: a peer that vanished shows in the
-// first audio read.
 // Returns 0, or kResultNetwork when the peer closed the connection or a
-// receive failed before the end marker, or when `stop` (may be null) was
-// found nonzero before a line or became so while waiting for one or while
-// sending.
+// receive failed before the end marker, when a send failed (the socket
+// layer printed why), or when `stop` (may be null) was found nonzero before
+// a line or became so while waiting for one or while sending.
 // REQUIRES: connection is connected; queueName is not null.
-Result queueExchange(NetSocket* connection, const char* queueName,
-                     const std::atomic<int32_t>* stop);
+[[nodiscard]] Result queueExchange(NetSocket* connection, const char* queueName,
+                                   const std::atomic<int32_t>* stop);

@@ -110,6 +110,18 @@ TEST_F(QueueExchangeTest, NameIsSentAsGiven) {
   EXPECT_EQ(clientSent(), "Sales Team/2\r\n");
 }
 
+// A service that vanished right after its list must not leave a run that
+// records nothing and succeeds.
+TEST_F(QueueExchangeTest, FailedSendOfTheNameFailsTheExchange) {
+  serviceSends("[End]\r\n");
+  ::close(service_);
+  service_ = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(queueExchange(socket_, "sales", &stop_), kResultNetwork);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("send failed"),
+            std::string::npos);
+}
+
 TEST_F(QueueExchangeTest, StopBeforeTheFirstLineReadsNothing) {
   serviceSends("[End]\r\n");
   stop_.store(1);

@@ -3,15 +3,16 @@
 // sends, and closes. Every live NetSocket is kept in one process-wide
 // registry.
 //
-// Connecting tries the system resolver first (an IPv6 look-up on a
-// dual-stack socket, so IPv6 and IPv4-mapped peers are reached), then a
-// plain IPv4 look-up; of each look-up only the first address is tried.
+// Connecting tries the system resolver first (an IPv6 look-up that maps
+// IPv4 addresses, on a dual-stack socket, so IPv6 and IPv4 peers are
+// reached), then a plain IPv4 look-up; of each look-up only the first
+// address is tried.
 //
 // A socket may be given a stop flag when it is connected. While the flag is
 // 0 the calls behave as plain blocking calls; once it becomes nonzero a
-// pending connect, line read or send gives up within about 100 ms with
-// kNetStopped. This lets an operator's stop end a run while the peer does
-// not answer or stalls in the middle of a line.
+// pending name look-up, connect, line read or send gives up within about
+// 100 ms with kNetStopped (netConnect: nullptr). This lets an operator's stop
+// end a run while the peer does not answer or stalls in the middle of a line.
 //
 // Thread-safety: the registry is guarded by its own lock; everything else
 // about one NetSocket belongs to one thread, with one exception: netClose
@@ -27,22 +28,24 @@
 
 struct NetSocket;
 
-// Results shared by the operations below. Success is 0 or positive.
+// Results shared by the operations below. Success is 0 or positive (a
+// count or a readiness); a source translates them in one place.
+using NetResult = int32_t;
 // No socket, or a socket that has been closed (also: an invalid argument).
-constexpr int32_t kNetNoSocket = -1;
+constexpr NetResult kNetNoSocket = -1;
 // A receive or send failed; the system's error code went to the console
 // message (send) or is lost (receive), as the callers need no more.
-constexpr int32_t kNetFailed = -1;
+constexpr NetResult kNetFailed = -1;
 // netWait: the readiness wait itself failed.
-constexpr int32_t kNetWaitFailed = -2;
+constexpr NetResult kNetWaitFailed = -2;
 // netWait: urgent (out-of-band) data is pending, not ordinary bytes.
-constexpr int32_t kNetWaitExceptional = -3;
+constexpr NetResult kNetWaitExceptional = -3;
 // netWait: the wait reported the socket but not as readable.
-constexpr int32_t kNetWaitNotReadable = -4;
+constexpr NetResult kNetWaitNotReadable = -4;
 // The stop flag became nonzero during a connect, line read or send.
-constexpr int32_t kNetStopped = -10;
+constexpr NetResult kNetStopped = -10;
 // netReadLine: the peer closed the connection before any byte of the line.
-constexpr int32_t kNetLineClosed = 0x10000;
+constexpr NetResult kNetLineClosed = 0x10000;
 
 // The line reader's capacity: a refill receives at most this many bytes.
 constexpr int32_t kNetLineReaderBytes = 128;
@@ -59,33 +62,36 @@ NetSocket* netCreate4();
 NetSocket* netCreate6();
 
 // Connects to `host` (a name or a numeric address) at `port`. First the
-// resolver path: an IPv6 look-up (no flags) and a connect of a dual-stack
-// socket to its first address; a failed look-up prints "error %d: %s\r\n"
-// with the resolver's code and text. When that path yields no connection,
+// resolver path: an IPv6 look-up with IPv4 names and literals mapped
+// (AI_V4MAPPED) and a connect of a dual-stack socket to its first address;
+// a failed look-up prints "error %d: %s\r\n" with the resolver's code and
+// text. When that path yields no connection,
 // the IPv4 path: an IPv4 look-up and a connect to its first address,
 // silently. Returns the connected socket, or nullptr: also at once when
 // `host` is null or `port` lies outside 1..65535 (it is never wrapped to
-// 16 bits), and when `stop` became nonzero while connecting.
+// 16 bits), and when `stop` became nonzero while looking up or connecting
+// (a look-up is then left to finish on its own thread).
 // `stop` (may be null) is kept by the socket; see the header comment.
 // REQUIRES: *stop outlives the socket.
-NetSocket* netConnect(const char* host, int32_t port,
-                      const std::atomic<int32_t>* stop = nullptr);
+[[nodiscard]] NetSocket* netConnect(const char* host, int32_t port,
+                                    const std::atomic<int32_t>* stop = nullptr);
 
 // Waits at most `timeoutMs` for the socket to become readable (bytes, the
 // peer's close, or an error to collect). Returns 1 readable; 0 time-out or
 // interrupted by a signal; kNetNoSocket; kNetWaitFailed (also for a negative
 // time-out); kNetWaitExceptional; kNetWaitNotReadable.
-int32_t netWait(NetSocket* socket, int32_t timeoutMs);
+[[nodiscard]] NetResult netWait(NetSocket* socket, int32_t timeoutMs);
 
 // As netWait, but returns 1 at once when the line reader still holds bytes
 // that no read has taken yet.
-int32_t netWaitReadable(NetSocket* socket, int32_t timeoutMs);
+[[nodiscard]] NetResult netWaitReadable(NetSocket* socket, int32_t timeoutMs);
 
 // Stores up to `size` bytes in `buffer`: bytes left in the line reader
 // first (without touching the connection), else what one receive delivers.
 // Returns the number stored, 0 when the peer closed the connection,
 // kNetNoSocket (also for size <= 0 or a null buffer) or kNetFailed.
-int32_t netReceive(NetSocket* socket, uint8_t* buffer, int32_t size);
+[[nodiscard]] NetResult netReceive(NetSocket* socket, uint8_t* buffer,
+                                   int32_t size);
 
 // Reads one line, its line feed included, into `buffer` and terminates it
 // with a zero byte. Returns its length: at most size - 1; a longer line
@@ -95,14 +101,16 @@ int32_t netReceive(NetSocket* socket, uint8_t* buffer, int32_t size);
 // (also for size <= 0 or a null buffer, which store nothing), a receive
 // failure (kNetFailed), kNetStopped. Bytes received beyond the line stay in
 // the line reader for the next netReceive or netReadLine.
-int32_t netReadLine(char* buffer, int32_t size, NetSocket* socket);
+[[nodiscard]] NetResult netReadLine(char* buffer, int32_t size,
+                                    NetSocket* socket);
 
 // Sends all `length` bytes (0 or less: returns 0 without sending). A
 // vanished peer never raises a signal. Returns the number sent, kNetNoSocket,
 // kNetStopped, or kNetFailed after printing "send failed, returned %d
 // (errno=%d) while sending to %s/%s\r\n" with the failing call's result,
 // the system's error code, and the peer's host and service.
-int32_t netSend(NetSocket* socket, const uint8_t* bytes, int32_t length);
+[[nodiscard]] NetResult netSend(NetSocket* socket, const uint8_t* bytes,
+                                int32_t length);
 
 // Ends the connection in both directions and marks the socket closed:
 // every later operation but netDestroy returns kNetNoSocket, and a call

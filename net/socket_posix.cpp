@@ -17,10 +17,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <string>
+#include <system_error>
+#include <thread>
 
 #include "net/socket.h"
 #include "support/console_report.h"
@@ -132,7 +138,7 @@ NetSocket* newRegisteredSocket() {
 
 // Waits until the socket is ready for `events` or fails. Watches the stop
 // flag when the socket has one. Returns 1 ready, kNetStopped, kNetFailed.
-int32_t waitReady(NetSocket* socket, short events) {
+NetResult waitReady(NetSocket* socket, short events) {
   for (;;) {
     if (stopRequested(socket)) return kNetStopped;
     if (socket->closed.load()) return kNetNoSocket;
@@ -142,6 +148,88 @@ int32_t waitReady(NetSocket* socket, short events) {
     if (ready > 0) return 1;
     if (ready < 0 && classifyErrno(errno) != Failure::kRetry) return kNetFailed;
   }
+}
+
+// --- Name look-up ------------------------------------------------------------
+
+std::atomic<NetLookup> lookupFunction{nullptr};
+
+struct AddrinfoFree {
+  void operator()(addrinfo* results) const { freeaddrinfo(results); }
+};
+using AddrinfoPtr = std::unique_ptr<addrinfo, AddrinfoFree>;
+
+struct Lookup {
+  bool stopped = false;
+  int code = 0;   // the resolver's result; 0 with `results` set
+  int error = 0;  // errno after an EAI_SYSTEM failure
+  AddrinfoPtr results;
+};
+
+// One look-up on its own thread. The thread and the caller share the job;
+// a caller that gives up marks it abandoned and the thread frees whatever
+// the resolver returns.
+struct LookupJob {
+  NetLookup lookup = nullptr;
+  std::string host;
+  std::string service;
+  addrinfo hints{};
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;       // guarded by lock
+  bool abandoned = false;  // guarded by lock
+  Lookup outcome;          // guarded by lock
+};
+
+Lookup lookUpNow(NetLookup lookup, const char* host, const char* service,
+                 const addrinfo& hints) {
+  Lookup outcome;
+  addrinfo* results = nullptr;
+  outcome.code = lookup(host, service, &hints, &results);
+  outcome.error = errno;
+  if (outcome.code == 0) outcome.results.reset(results);
+  return outcome;
+}
+
+// Resolves `host` and `service`. Without a stop flag it blocks like the
+// resolver; with one it gives up within kStopPollMs of the flag becoming
+// nonzero (outcome.stopped), leaving the resolver to finish on its own.
+Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
+              const std::atomic<int32_t>* stop) {
+  NetLookup lookup = lookupFunction.load();
+  if (lookup == nullptr) lookup = getaddrinfo;
+  if (stop == nullptr) return lookUpNow(lookup, host, service, hints);
+  auto job = std::make_shared<LookupJob>();
+  job->lookup = lookup;
+  job->host = host;
+  job->service = service != nullptr ? service : "";
+  job->hints = hints;
+  const bool withService = service != nullptr;
+  try {
+    std::thread([job, withService] {
+      Lookup outcome =
+          lookUpNow(job->lookup, job->host.c_str(),
+                    withService ? job->service.c_str() : nullptr, job->hints);
+      std::lock_guard<std::mutex> guard(job->lock);
+      if (job->abandoned) return;  // outcome frees the results
+      job->outcome = std::move(outcome);
+      job->done = true;
+      job->finished.notify_one();
+    }).detach();
+  } catch (const std::system_error&) {
+    return lookUpNow(lookup, host, service, hints);
+  }
+  std::unique_lock<std::mutex> guard(job->lock);
+  while (!job->done) {
+    if (stop->load() != 0) {
+      job->abandoned = true;
+      Lookup stopped;
+      stopped.stopped = true;
+      return stopped;
+    }
+    job->finished.wait_for(guard, std::chrono::milliseconds(kStopPollMs));
+  }
+  return std::move(job->outcome);
 }
 
 // Connects without blocking beyond what the stop flag allows. Returns true
@@ -236,8 +324,8 @@ NetSocket* createBound(int family) {
   return socket;
 }
 
-// The resolver path: an IPv6 look-up, a dual-stack socket, the first
-// address.
+// The resolver path: an IPv6 look-up in which IPv4 names and literals come
+// back as IPv4-mapped addresses, a dual-stack socket, the first address.
 NetSocket* connectResolved(const char* host, int32_t port,
                            const std::atomic<int32_t>* stop) {
   NetSocket* socket = netCreate6();
@@ -246,27 +334,28 @@ NetSocket* connectResolved(const char* host, int32_t port,
   socket->stop = stop;
   char service[16];
   std::snprintf(service, sizeof(service), "%d", port);
-  // No AI_V4MAPPED: a host with IPv4 addresses only fails this look-up and
-  // is reached by the IPv4 path.
   addrinfo hints{};
   hints.ai_family = AF_INET6;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  const int looked = getaddrinfo(host, service, &hints, &results);
-  if (looked != 0) {
-    const int error = errno;
+  hints.ai_flags = AI_V4MAPPED;
+  const Lookup found = lookUp(host, service, hints, stop);
+  if (found.stopped) {
     netDestroy(socket);
-    consoleReport(
-        "error %d: %s\r\n", looked,
-        looked == EAI_SYSTEM ? std::strerror(error) : gai_strerror(looked));
     return nullptr;
   }
-  const size_t length = results->ai_addrlen <= sizeof(socket->peer)
-                            ? results->ai_addrlen
+  if (found.code != 0) {
+    netDestroy(socket);
+    consoleReport("error %d: %s\r\n", found.code,
+                  found.code == EAI_SYSTEM ? std::strerror(found.error)
+                                           : gai_strerror(found.code));
+    return nullptr;
+  }
+  const addrinfo* first = found.results.get();
+  const size_t length = first->ai_addrlen <= sizeof(socket->peer)
+                            ? first->ai_addrlen
                             : sizeof(socket->peer);
-  std::memcpy(&socket->peer, results->ai_addr, length);
+  std::memcpy(&socket->peer, first->ai_addr, length);
   socket->peerLength = static_cast<int32_t>(length);
-  freeaddrinfo(results);
   return finishConnect(socket);
 }
 
@@ -279,8 +368,8 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &results) != 0) {
+  const Lookup found = lookUp(host, nullptr, hints, stop);
+  if (found.stopped || found.code != 0) {
     netDestroy(socket);
     return nullptr;
   }
@@ -288,9 +377,8 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   address->sin_family = AF_INET;
   address->sin_port = htons(static_cast<uint16_t>(port));
   address->sin_addr =
-      reinterpret_cast<const sockaddr_in*>(results->ai_addr)->sin_addr;
+      reinterpret_cast<const sockaddr_in*>(found.results->ai_addr)->sin_addr;
   socket->peerLength = sizeof(sockaddr_in);
-  freeaddrinfo(results);
   return finishConnect(socket);
 }
 
@@ -311,12 +399,12 @@ void reportSendFailure(const NetSocket* socket, const char* message,
 
 // Fills the line reader with what one receive delivers. Returns the count,
 // 0 when the peer closed, or a failure.
-int32_t refillLineReader(NetSocket* socket) {
+NetResult refillLineReader(NetSocket* socket) {
   if (socket->stop != nullptr) {
-    const int32_t ready = waitReady(socket, POLLIN);
+    const NetResult ready = waitReady(socket, POLLIN);
     if (ready < 0) return ready;
   }
-  const int32_t received = netReceive(
+  const NetResult received = netReceive(
       socket, socket->lineArea + kLineReaderStart, kNetLineReaderBytes);
   socket->readPosition = kLineReaderStart;
   socket->endPosition = kLineReaderStart + (received > 0 ? received : 0);
@@ -324,6 +412,8 @@ int32_t refillLineReader(NetSocket* socket) {
 }
 
 }  // namespace
+
+void netSetLookup(NetLookup lookup) { lookupFunction.store(lookup); }
 
 NetSocket* netCreate4() { return createBound(AF_INET); }
 
@@ -365,7 +455,7 @@ NetSocket* netAdoptDescriptor(int descriptor,
   return socket;
 }
 
-int32_t netWait(NetSocket* socket, int32_t timeoutMs) {
+NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
   if (!usable(socket)) return kNetNoSocket;
   if (timeoutMs < 0) return kNetWaitFailed;
   pollfd entry{socket->handle, POLLIN | POLLPRI, 0};
@@ -382,13 +472,13 @@ int32_t netWait(NetSocket* socket, int32_t timeoutMs) {
   return kNetWaitNotReadable;
 }
 
-int32_t netWaitReadable(NetSocket* socket, int32_t timeoutMs) {
+NetResult netWaitReadable(NetSocket* socket, int32_t timeoutMs) {
   if (!usable(socket)) return kNetNoSocket;
   if (unreadLineBytes(socket) > 0) return 1;
   return netWait(socket, timeoutMs);
 }
 
-int32_t netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
+NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
   if (!usable(socket) || buffer == nullptr || size <= 0) return kNetNoSocket;
   const int32_t unread = unreadLineBytes(socket);
   if (unread > 0) {
@@ -406,14 +496,14 @@ int32_t netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
   }
 }
 
-int32_t netReadLine(char* buffer, int32_t size, NetSocket* socket) {
+NetResult netReadLine(char* buffer, int32_t size, NetSocket* socket) {
   if (buffer == nullptr || size <= 0) return kNetNoSocket;
   const int32_t room = size - 1;
   int32_t count = 0;
   while (count < room) {
     if (!usable(socket)) return kNetNoSocket;
     if (unreadLineBytes(socket) <= 0) {
-      const int32_t received = refillLineReader(socket);
+      const NetResult received = refillLineReader(socket);
       if (received < 0) return received;
       if (received == 0) {
         buffer[count] = '\0';
@@ -431,7 +521,7 @@ int32_t netReadLine(char* buffer, int32_t size, NetSocket* socket) {
   return room;
 }
 
-int32_t netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
+NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
   if (!usable(socket)) return kNetNoSocket;
   if (length <= 0) return 0;
   if (bytes == nullptr) return kNetNoSocket;
@@ -450,7 +540,7 @@ int32_t netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
     const Failure failure = classifyErrno(error);
     if (failure == Failure::kRetry) continue;
     if (failure == Failure::kWouldBlock) {
-      const int32_t ready = waitReady(socket, POLLOUT);
+      const NetResult ready = waitReady(socket, POLLOUT);
       if (ready == kNetStopped || ready == kNetNoSocket) return ready;
       if (ready == 1) continue;
     }

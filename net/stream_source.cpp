@@ -35,6 +35,25 @@ struct StreamSourceState {
   RtpContext* decoder = nullptr;
 };
 
+// The one translation of socket results into source results: counts pass,
+// every failure is kResultNetwork.
+Result sourceResultOf(NetResult result) {
+  return result < 0 ? kResultNetwork : result;
+}
+
+// The one translation of decoder results into source results.
+Result sourceResultOf(RtpResult result) {
+  switch (result) {
+    case RtpResult::kOk:
+      return kResultOk;
+    case RtpResult::kUndecodable:
+      return kResultUndecodable;
+    case RtpResult::kPullFailed:
+      break;
+  }
+  return kResultNetwork;
+}
+
 StreamSourceState* stateOf(AudioEndpoint* endpoint) {
   return static_cast<StreamSourceState*>(endpoint->state);
 }
@@ -66,12 +85,9 @@ Result streamWait(AudioEndpoint* endpoint, int32_t timeoutMs) {
   if (state->aheadEnd > state->aheadStart) return 1;
   // Decoded audio waiting in the decoder is ready without a receive.
   if (state->decoder != nullptr && rtpContextPending(state->decoder)) return 1;
-  const int32_t ready = netWaitReadable(state->connection, timeoutMs);
-  if (ready < 0) {
-    debugTrace("socket select error (%d)...\n", ready);
-    return kResultNetwork;
-  }
-  return ready;
+  const NetResult ready = netWaitReadable(state->connection, timeoutMs);
+  if (ready < 0) debugTrace("socket select error (%d)...\n", ready);
+  return sourceResultOf(ready);
 }
 
 Result streamRead(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
@@ -82,16 +98,16 @@ Result streamRead(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
   }
   StreamSourceState* state = stateOf(endpoint);
   if (state->decoder != nullptr) {
-    const int32_t result =
-        rtpContextRead(state->decoder, buffer, capacity, count);
-    return result == kRtpUnsupported ? kResultUndecodable : result;
+    // A failed pull comes back with *count == -1.
+    return sourceResultOf(
+        rtpContextRead(state->decoder, buffer, capacity, count));
   }
   if (state->aheadEnd <= state->aheadStart) {
-    const int32_t received =
+    const NetResult received =
         netReceive(state->connection, state->ahead, kReadAheadBytes);
     if (received < 0) {
       *count = -1;
-      return kResultNetwork;
+      return sourceResultOf(received);
     }
     if (state->mode == kInputModeUlaw) {
       ulawToAlawInPlace(state->ahead, static_cast<size_t>(received));
@@ -169,7 +185,7 @@ AudioSource* openStreamSource(const char* host, int32_t port,
 
 int32_t streamSourcePull(void* sourceState, uint8_t* buffer, int32_t length) {
   auto* state = static_cast<StreamSourceState*>(sourceState);
-  if (state == nullptr) return kResultNetwork;
-  const int32_t received = netReceive(state->connection, buffer, length);
-  return received < 0 ? kResultNetwork : received;
+  if (state == nullptr) return kRtpPullFailed;
+  const NetResult received = netReceive(state->connection, buffer, length);
+  return received < 0 ? kRtpPullFailed : received;
 }

@@ -14,23 +14,30 @@
 #include <cstdint>
 
 #include "app/audio_endpoint.h"
+#include "media/rtp_context.h"
 
+// Read results: those of AudioEndpoint; in the framed modes a receive failure
+// is kResultNetwork with *count == -1, the service's orderly close the end
+// (0, *count == 0), and the end read is kResultUndecodable when frames of the
+// run had unsupported codec types.
+//
 // Opens the source: connects to host:port, performs the queue exchange when
 // `queueName` is given (nothing is read or sent before the audio
 // otherwise), and reads `inputMode` audio. `stopFlag` (may be null) is
 // watched while connecting and exchanging: once it is set, opening gives up
 // within about 100 ms. Returns nullptr on any failure (no connection, the
-// service closing or failing before the end of its queue list, a stop, an
-// input mode that cannot be read); the socket layer prints its own console
-// messages, nothing else is printed.
+// service closing or failing before the end of its queue list, a failed send
+// of the queue name, a stop, an input mode that cannot be read); the socket
+// layer prints its own console messages, nothing else is printed.
 // REQUIRES: *stopFlag outlives the source.
-AudioSource* openStreamSource(const char* host, int32_t port,
-                              const char* queueName, int32_t inputMode,
-                              const std::atomic<int32_t>* stopFlag);
+[[nodiscard]] AudioSource* openStreamSource(
+    const char* host, int32_t port, const char* queueName, int32_t inputMode,
+    const std::atomic<int32_t>* stopFlag);
 
 // The byte-pull callback of the media decoder for framed input: receives up
 // to `length` bytes from the connection of the source whose private state is
 // `sourceState` (AudioEndpoint::state). Returns the number received, 0 when
-// the service closed the connection, or kResultNetwork on a receive failure
+// the service closed the connection, or kRtpPullFailed on a receive failure
 // (also when the connection has been closed).
-int32_t streamSourcePull(void* sourceState, uint8_t* buffer, int32_t length);
+[[nodiscard]] int32_t streamSourcePull(void* sourceState, uint8_t* buffer,
+                                       int32_t length);

@@ -86,8 +86,8 @@ TEST(StreamSourceFramed, DecodesFramesSplitAcrossSegments) {
   EXPECT_EQ(netLiveSocketCount(), 0);
 }
 
-// -3 of the decoder becomes -8 with the audio; a reset of the connection
-// comes back as -5 with a count of 0.
+// An unsupported frame becomes -8 with the audio; a reset of the connection
+// comes back as -5 with a count of -1, never as the end of the input.
 TEST(StreamSourceFramed, TranslatesDecoderResults) {
   Bytes stream;
   framed::appendFrame(stream, framed::typedFrame(0, 11, {1}), 7);
@@ -110,7 +110,7 @@ TEST(StreamSourceFramed, TranslatesDecoderResults) {
   EXPECT_EQ(reads.results, std::vector<Result>{kResultUndecodable});
   EXPECT_EQ(reads.audio.size(), 100u);
   EXPECT_EQ(reads.last, kResultNetwork);
-  EXPECT_EQ(reads.lastCount, 0);
+  EXPECT_EQ(reads.lastCount, -1);
   source->destroy(source);
 }
 

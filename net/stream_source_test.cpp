@@ -258,8 +258,8 @@ TEST(StreamSource, PullCallbackReportsBytesEndAndFailure) {
   EXPECT_EQ(got, 0);
   source->close(source);
   EXPECT_EQ(streamSourcePull(source->state, buffer, sizeof(buffer)),
-            kResultNetwork);
-  EXPECT_EQ(streamSourcePull(nullptr, buffer, sizeof(buffer)), kResultNetwork);
+            kRtpPullFailed);
+  EXPECT_EQ(streamSourcePull(nullptr, buffer, sizeof(buffer)), kRtpPullFailed);
   source->destroy(source);
 }
 

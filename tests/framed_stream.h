@@ -97,8 +97,8 @@ inline int32_t pullFeed(void* userData, uint8_t* destination, int32_t length) {
 // of the reads that delivered audio, and the last read's result.
 struct Output {
   Bytes channel[2];
-  std::vector<int32_t> results;
-  int32_t endResult = 0;
+  std::vector<RtpResult> results;
+  RtpResult endResult = RtpResult::kOk;
   int32_t reads = 0;
 };
 
@@ -108,7 +108,7 @@ inline Output readAll(RtpContext* context, int32_t capacity = 1024) {
   std::vector<uint8_t> buffer(static_cast<size_t>(capacity));
   for (;;) {
     int32_t count = -1;
-    const int32_t result =
+    const RtpResult result =
         rtpContextRead(context, buffer.data(), capacity, &count);
     ++output.reads;
     if (count <= 0) {

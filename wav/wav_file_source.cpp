@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -32,18 +33,31 @@ struct WavSourceState {
   char buffer[kStreamBufferSize];
 };
 
+// The one translation of decoder results into source results.
+Result sourceResultOf(RtpResult result) {
+  switch (result) {
+    case RtpResult::kOk:
+      return kResultOk;
+    case RtpResult::kUndecodable:
+      return kResultUndecodable;
+    case RtpResult::kPullFailed:
+      break;
+  }
+  return kResultWavInput;
+}
+
 // The framed decoder's byte supply: the rest of the data chunk, nothing
-// beyond it. Runs inside sourceRead, under the state's lock.
+// beyond it; 0 also where the file ends early, kRtpPullFailed on a read
+// error. Runs inside sourceRead, under the state's lock.
 int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   auto* state = static_cast<WavSourceState*>(userData);
-  if (state->stream == nullptr || length <= 0 ||
-      state->consumed >= state->dataLength) {
-    return 0;
-  }
+  if (state->stream == nullptr) return kRtpPullFailed;
+  if (length <= 0 || state->consumed >= state->dataLength) return 0;
   uint32_t n = static_cast<uint32_t>(length);
   const uint32_t left = state->dataLength - state->consumed;
   if (n > left) n = left;
   const size_t got = fread(destination, 1, n, state->stream);
+  if (got < n && ferror(state->stream)) return kRtpPullFailed;
   state->consumed += static_cast<uint32_t>(got);
   return static_cast<int32_t>(got);
 }
@@ -82,9 +96,9 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
     return kResultWavInput;
   }
   if (state->decoder != nullptr) {
-    const int32_t result =
-        rtpContextRead(state->decoder, buffer, capacity, count);
-    return result == kRtpUnsupported ? kResultUndecodable : result;
+    // A failed pull comes back with *count == -1.
+    return sourceResultOf(
+        rtpContextRead(state->decoder, buffer, capacity, count));
   }
   if (state->consumed > state->dataLength) return kResultWavInput;
   int64_t n = state->channels == 1 ? capacity / 2 : capacity;
@@ -96,6 +110,11 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
   }
   if (n < 0) return kResultWavInput;
   const size_t got = fread(buffer, 1, static_cast<size_t>(n), state->stream);
+  // A short count without an error is a file that ends early: the end.
+  if (got < static_cast<size_t>(n) && ferror(state->stream)) {
+    debugTrace("read error\n");
+    return kResultWavInput;
+  }
   const int32_t r = static_cast<int32_t>(got);
   state->consumed += static_cast<uint32_t>(r);
   if (state->inputMode == kInputModeUlaw) ulawToAlawInPlace(buffer, got);
@@ -133,7 +152,7 @@ bool readFormat(FILE* stream, WavSourceState* state) {
     return false;
   }
   const uint16_t tag = le16(format);
-  const int channels = format[2];  // only the low byte is compared
+  const int channels = le16(format + 2);
   const uint32_t rate = le32(format + 4);
   if (channels != 1 && channels != 2) {
     debugTrace("unsupported number of channels (%d)\n", channels);
@@ -186,21 +205,21 @@ AudioSource* openWavFileSource(const char* fileName) {
     delete state;
     return nullptr;
   }
-  FILE* stream = fileName ? fopen(fileName, "rbe") : nullptr;
+  std::unique_ptr<FILE, int (*)(FILE*)> stream(wavSourceOpenFile(fileName),
+                                               fclose);
   if (stream == nullptr) {
     delete source;
     delete state;
     return nullptr;
   }
-  setvbuf(stream, state->buffer, _IOFBF, sizeof state->buffer);
-  if (!readFormat(stream, state)) {
-    fclose(stream);
+  setvbuf(stream.get(), state->buffer, _IOFBF, sizeof state->buffer);
+  if (!readFormat(stream.get(), state)) {
     rtpContextDestroy(state->decoder);
     delete source;
     delete state;
     return nullptr;
   }
-  state->stream = stream;
+  state->stream = stream.release();
   source->destroy = sourceDestroy;
   source->close = sourceClose;
   source->wait = sourceWait;

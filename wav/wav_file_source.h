@@ -9,9 +9,20 @@
 // waits for that read to finish, then closes the file.
 #pragma once
 
+#include <cstdio>
+
 #include "app/audio_endpoint.h"
 
 // Opens the source on the file. Returns nullptr when the file cannot be
-// opened, is not a WAV file, or has an unsupported format; the reason goes to
-// the debug trace.
-AudioSource* openWavFileSource(const char* fileName);
+// opened, is not a regular file (opening never blocks on a FIFO or device),
+// is not a WAV file, or has an unsupported format (also a channel count
+// other than 1 or 2); the reason goes to the debug trace.
+// Read results: those of AudioEndpoint; a read error of the file is
+// kResultWavInput with *count == -1, while a file shorter than its data
+// chunk declares simply ends early. For the framed tags the end read is
+// kResultUndecodable when frames had unsupported codec types.
+[[nodiscard]] AudioSource* openWavFileSource(const char* fileName);
+
+// The platform part: opens `fileName` for reading, close-on-exec, when it
+// names a regular file. Returns nullptr otherwise, without waiting.
+[[nodiscard]] FILE* wavSourceOpenFile(const char* fileName);

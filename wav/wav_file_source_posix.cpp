@@ -1,0 +1,55 @@
+// The WAV file source's opening of its file on POSIX descriptors. Names are
+// used as the bytes they are.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "support/debug_trace.h"
+#include "wav/wav_file_source.h"
+
+namespace {
+
+// Owns a descriptor until it is released to a stream.
+class ScopedDescriptor {
+ public:
+  explicit ScopedDescriptor(int descriptor) : descriptor_(descriptor) {}
+  ~ScopedDescriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  ScopedDescriptor(const ScopedDescriptor&) = delete;
+  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
+
+  int get() const { return descriptor_; }
+  int release() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return descriptor;
+  }
+
+ private:
+  int descriptor_;
+};
+
+}  // namespace
+
+FILE* wavSourceOpenFile(const char* fileName) {
+  if (fileName == nullptr) return nullptr;
+  // O_NONBLOCK: a FIFO without a writer or a device never holds the open.
+  ScopedDescriptor file(
+      ::open(fileName, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return nullptr;
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    debugTrace("not a regular file: %s\n", fileName);
+    return nullptr;
+  }
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return nullptr;
+  }
+  FILE* stream = ::fdopen(file.get(), "rb");
+  if (stream != nullptr) file.release();
+  return stream;
+}

@@ -137,7 +137,7 @@ TEST(RtpContext, SilencePayloads) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(queue(context.get(), 0, 40, {255}), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "g711 buffer size exceeded, dropping 2000 bytes of silence data\r\n");
+            "g711 buffer size exceeded, dropping 2000 bytes of silence data\n");
   EXPECT_EQ(ringSpace(&channel->output), 0);
   for (int i = 0; i < 159; ++i) ASSERT_EQ(ringGetByte(&channel->output), kAlawSilence);
   for (int i = 0; i < 3800; ++i) ASSERT_EQ(ringGetByte(&channel->output), 0x11);
@@ -175,7 +175,7 @@ TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
             RtpResult::kUndecodable);
   EXPECT_EQ(count, 0);
   const std::string message =
-      "unsupported codec type 11\r\ncould not decode frame (ret=-3\r\n";
+      "unsupported codec type 11\ncould not decode frame (ret=-3\n";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), message + message);
   EXPECT_EQ(context->channel[1].codecType, 0);
 }
@@ -196,7 +196,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
   context->frame.length = 0;
   testing::internal::CaptureStderr();
   EXPECT_EQ(rtpContextDecodeFrame(context.get()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "missing control byte\r\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "missing control byte\n");
 
   framed::Feed typed;
   framed::appendFrame(typed.bytes, {0x01}, 7);  // control byte, no type
@@ -206,7 +206,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
   testing::internal::CaptureStderr();
   framed::readAll(typedContext.get());
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "missing control byte\r\ncould not decode frame (ret=-1\r\n");
+            "missing control byte\ncould not decode frame (ret=-1\n");
 }
 
 TEST(RtpContext, IgnoredTypesQueueNothingAndCountAsNotQuiet) {
@@ -287,7 +287,7 @@ TEST(RtpContext, GsmPayloadWithATrailingPartialFrame) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(queue(context.get(), 0, 4, payload), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "dropping 7 bytes of GSM data\r\n");
+            "dropping 7 bytes of GSM data\n");
   EXPECT_EQ(ringFill(&context->channel[0].output), 160);
 }
 
@@ -300,7 +300,7 @@ TEST(RtpContext, BlockCodecFailuresKeepTheUnitsBefore) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(queue(context.get(), 0, 4, payload), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "GSM decode error, dropping 66 bytes of GSM data\r\n");
+            "GSM decode error, dropping 66 bytes of GSM data\n");
   EXPECT_EQ(ringFill(&context->channel[0].output), 160);
 
   // Ring full: 3999 - 3900 leaves room for no GSM unit of 160 samples.
@@ -309,8 +309,8 @@ TEST(RtpContext, BlockCodecFailuresKeepTheUnitsBefore) {
   EXPECT_EQ(queue(context.get(), 1, 9, Bytes(20, 0x00)), -1);
   EXPECT_EQ(queue(context.get(), 1, 9, Bytes(20, 0x00)), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "g711 buffer size exceeded, dropping 10 bytes of G.729 data\r\n"
-            "g711 buffer size exceeded, dropping 20 bytes of G.729 data\r\n");
+            "g711 buffer size exceeded, dropping 10 bytes of G.729 data\n"
+            "g711 buffer size exceeded, dropping 20 bytes of G.729 data\n");
   EXPECT_EQ(ringFill(&context->channel[1].output), 3980);
   // An empty payload of a block codec is quiet and succeeds.
   EXPECT_EQ(queue(context.get(), 0, 13, {}), 1);

@@ -266,7 +266,7 @@ TEST(NetSend, VanishedPeerFailsWithAMessage) {
                         sizeof(host), service, sizeof(service), 0),
             0);
   const std::string tail =
-      std::string(") while sending to ") + host + "/" + service + "\r\n";
+      std::string(") while sending to ") + host + "/" + service + "\n";
   // The first failure reports the reset, the second the broken pipe.
   EXPECT_EQ(
       err,

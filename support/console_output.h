@@ -4,7 +4,9 @@
 // unpaired surrogate. The platform part (console_output_posix.cpp) finds the
 // character set and writes; the encoders here are also used on their own.
 //
-// Thread-safety: callable from any thread; no shared state.
+// Thread-safety: callable from any thread. The encoders share no state;
+// consoleWriteText keeps the character set and converter of the run behind
+// a lock of its own.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +44,14 @@ size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
 // REQUIRES: nameSize >= 1.
 void consoleCharset(char* name, size_t nameSize);
 
-// Encodes `count` units for the console and writes them to stderr with one
-// block write and a flush. Returns the bytes written.
+// Encodes `count` units for the console and writes them to the standard
+// error stream (descriptor 2) with one write, unbuffered. The character set
+// is looked up on the first call of the run (consoleCharset) and kept. Line
+// ends are the platform's: on POSIX systems each "\r\n" is written as "\n".
+// A write that fails or stops taking bytes drops the rest of the message
+// (EPIPE included); errno is left as it was. Returns the bytes written.
 int32_t consoleWriteText(const char16_t* units, size_t count);
+
+// Makes the next consoleWriteText look the character set up again, for a
+// caller that changed the locale's environment variables (tests do).
+void consoleCharsetReload();

@@ -1,17 +1,22 @@
 // The console's character set on POSIX systems is the LC_CTYPE character
 // set of the user's locale. It is read through a locale object of its own
 // instead of setlocale(), so the process-wide locale (and every locale-
-// dependent call elsewhere in the program) stays as it is.
+// dependent call elsewhere in the program) stays as it is. consoleWriteText
+// looks it up once per run (the first message) and keeps the converter;
+// each message is then one write(2) on descriptor 2, with its "\r\n" line
+// ends written as "\n".
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "support/console_output.h"
 
@@ -113,13 +118,110 @@ void consoleCharset(char* name, size_t nameSize) {
   if (locale != static_cast<locale_t>(0)) freelocale(locale);
 }
 
+namespace {
+
+// The character set and converter of consoleWriteText, looked up on the
+// first message (or after consoleCharsetReload) and kept for the run. The
+// iconv descriptor carries conversion state, so every use holds the mutex.
+class ConsoleEncoder {
+ public:
+  // Encodes as consoleEncode does for the cached character set.
+  size_t encode(const char16_t* units, size_t count, char* out,
+                size_t outSize) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!loaded_) load();
+    switch (kind_) {
+      case Kind::kUtf8:
+        return consoleEncodeUtf8(units, count, out, outSize);
+      case Kind::kIconv:
+        return encodeWithIconv(cd_, units, count, out, outSize);
+      case Kind::kAscii:
+        break;
+    }
+    return consoleEncodeAscii(units, count, out, outSize);
+  }
+
+  void reload() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    loaded_ = false;
+  }
+
+ private:
+  enum class Kind { kUtf8, kAscii, kIconv };
+
+  void load() {
+    closeConverter();
+    char charset[64];
+    consoleCharset(charset, sizeof charset);
+    kind_ = Kind::kAscii;
+    if (isUtf8Name(charset)) {
+      kind_ = Kind::kUtf8;
+    } else if (!isAsciiName(charset)) {
+      cd_ = iconv_open(charset, hostUtf16Name());
+      if (cd_ != kNoConverter) kind_ = Kind::kIconv;
+    }
+    loaded_ = true;
+  }
+
+  void closeConverter() {
+    if (cd_ != kNoConverter) iconv_close(cd_);
+    cd_ = kNoConverter;
+  }
+
+  static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+  std::mutex mutex_;
+  bool loaded_ = false;
+  Kind kind_ = Kind::kAscii;
+  iconv_t cd_ = kNoConverter;
+};
+
+// Never destroyed: a thread may write a message while the process exits.
+ConsoleEncoder& consoleEncoder() {
+  static ConsoleEncoder* const encoder = new ConsoleEncoder;
+  return *encoder;
+}
+
+// Encodes the message with each "\r\n" as "\n": the text between line
+// ends is encoded piece by piece, each piece starting at its '\n'.
+size_t encodeMessage(const char16_t* units, size_t count, char* out,
+                     size_t outSize) {
+  ConsoleEncoder& encoder = consoleEncoder();
+  size_t written = 0;
+  size_t start = 0;
+  for (size_t i = 0; i + 1 < count; ++i) {
+    if (units[i] == u'\r' && units[i + 1] == u'\n') {
+      written += encoder.encode(units + start, i - start, out + written,
+                                outSize - written);
+      start = ++i;
+    }
+  }
+  return written + encoder.encode(units + start, count - start, out + written,
+                                  outSize - written);
+}
+
+// Writes all `length` bytes to descriptor 2 unless it stops taking them
+// (error other than EINTR, or no progress). Returns the bytes written.
+size_t writeStandardError(const char* bytes, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(2, bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+}  // namespace
+
+void consoleCharsetReload() { consoleEncoder().reload(); }
+
 int32_t consoleWriteText(const char16_t* units, size_t count) {
-  char charset[64];
-  consoleCharset(charset, sizeof charset);
   char bytes[kConsoleBytes];
-  const size_t length =
-      consoleEncode(charset, units, count, bytes, sizeof bytes);
-  const size_t written = std::fwrite(bytes, 1, length, stderr);
-  std::fflush(stderr);
+  const size_t length = encodeMessage(units, count, bytes, sizeof bytes);
+  const int savedErrno = errno;
+  const size_t written = writeStandardError(bytes, length);
+  errno = savedErrno;
   return static_cast<int32_t>(written);
 }

@@ -1,13 +1,14 @@
 // consoleReport: the support library's voice on the console. Each call
 // formats one message with the wide engine (grammar in format_core.h) into
 // 4096 UTF-16 units, converts it to the character set of the user's locale
-// and writes it to the standard error stream with one block write and a
-// flush. Messages carry their own line ends ("\r\n"); none is added. A
-// message longer than 4095 units is printed cut to its first 4095 units.
+// and writes it to the standard error stream with one write
+// (consoleWriteText). Messages carry their own line ends, written "\r\n" in
+// the text; none is added. The console writer turns them into the
+// platform's line end ("\n" on POSIX systems). A message longer than 4095
+// units is printed cut to its first 4095 units.
 //
-// Thread-safety: callable from any thread; no lock of its own. The block
-// write of one message is not interleaved with other block writes on the
-// stream.
+// Thread-safety: callable from any thread. The write of one message is not
+// interleaved with other messages' writes on the stream.
 #pragma once
 
 #include <cstdarg>

@@ -56,7 +56,8 @@ class StderrCapture {
   int saved_ = -1;
 };
 
-// Sets LC_ALL for its lifetime, restoring the previous value.
+// Sets LC_ALL for its lifetime, restoring the previous value; the console
+// writer looks the character set up again each time.
 class ScopedLocaleEnv {
  public:
   explicit ScopedLocaleEnv(const char* value) {
@@ -64,6 +65,7 @@ class ScopedLocaleEnv {
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
     setenv("LC_ALL", value, 1);
+    consoleCharsetReload();
   }
   ~ScopedLocaleEnv() {
     if (hadOld_) {
@@ -71,6 +73,7 @@ class ScopedLocaleEnv {
     } else {
       unsetenv("LC_ALL");
     }
+    consoleCharsetReload();
   }
   ScopedLocaleEnv(const ScopedLocaleEnv&) = delete;
   ScopedLocaleEnv& operator=(const ScopedLocaleEnv&) = delete;
@@ -99,7 +102,7 @@ TEST(ConsoleReport, Utf8LocaleGetsUtf8) {
   StderrCapture capture;
   const int32_t written =
       consoleReport("caf%Ds %ls %d\r\n", "\xC3\xA9", u"\u20AC\U0001F600", 7);
-  const std::string expected = "caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80 7\r\n";
+  const std::string expected = "caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80 7\n";
   EXPECT_EQ(capture.text(), expected);
   EXPECT_EQ(written, static_cast<int32_t>(expected.size()));
 }
@@ -109,15 +112,46 @@ TEST(ConsoleReport, CLocaleReplacesWhatItCannotShow) {
   StderrCapture capture;
   const int32_t written =
       consoleReport("caf%Ds %ls\r\n", "\xC3\xA9", u"\u20AC\U0001F600");
-  EXPECT_EQ(capture.text(), "caf? ??\r\n");
-  EXPECT_EQ(written, 9);
+  EXPECT_EQ(capture.text(), "caf? ??\n");
+  EXPECT_EQ(written, 8);
 }
 
 TEST(ConsoleReport, UnknownLocaleFallsBackToTheCLocale) {
   ScopedLocaleEnv env("xx_NOWHERE.UTF-8");
   StderrCapture capture;
   consoleReport("%Ds\r\n", "\xC3\xA9");
-  EXPECT_EQ(capture.text(), "?\r\n");
+  EXPECT_EQ(capture.text(), "?\n");
+}
+
+TEST(ConsoleReport, LineEndsAreWrittenAsNewlines) {
+  struct Case {
+    const char* format;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"bad CRC 0x%04x\r\n", "bad CRC 0x30e6\n"},
+      {"a\r\nb\r\n\r\n", "a\nb\n\n"},
+      {"\r\r\n\n\r", "\r\n\n\r"},  // only the pair is a line end
+      {"x\n\r\n", "x\n\n"},
+  };
+  for (const Case& c : cases) {
+    ScopedLocaleEnv env("C");
+    StderrCapture capture;
+    const int32_t written = consoleReport(c.format, 0x30e6);
+    const std::string text = capture.text();
+    EXPECT_EQ(text, c.expected) << c.format;
+    EXPECT_EQ(written, static_cast<int32_t>(text.size())) << c.format;
+  }
+}
+
+TEST(ConsoleReport, CharacterSetIsLookedUpOncePerRun) {
+  if (!utf8LocaleAvailable()) GTEST_SKIP() << "no C.UTF-8 locale";
+  ScopedLocaleEnv env("C");
+  consoleReport("");  // the first message of the run looks it up
+  setenv("LC_ALL", "C.UTF-8", 1);
+  StderrCapture capture;
+  consoleReport("%Ds\r\n", "\xC3\xA9");
+  EXPECT_EQ(capture.text(), "?\n");
 }
 
 TEST(ConsoleReport, LongMessagePrintsItsTruncatedText) {

@@ -103,7 +103,7 @@ TEST(IniParserTest, EnumKeysAndTheirMessage) {
   testing::internal::CaptureStderr();
   iniParseLine(globals.get(), "dtmfSource=DTMF_SRC_XY\n");
   iniParseLine(globals.get(), "cdrInterval=\n");  // a bare line end: silent
-  EXPECT_EQ("getGlobals: can not interpret enum DTMF_SRC_XY\n\r\n",
+  EXPECT_EQ("getGlobals: can not interpret enum DTMF_SRC_XY\n\n",
             testing::internal::GetCapturedStderr());
   EXPECT_EQ(2, globals->dtmfSource);
   EXPECT_EQ(3, globals->cdrInterval);

@@ -63,7 +63,7 @@ TEST(TimeStampTest, FailedConversionReportsAndUsesZeroRecord) {
   localTimeStampAt(INT64_MAX, buffer);
   const std::string message = testing::internal::GetCapturedStderr();
   EXPECT_STREQ("000100-000000", buffer);
-  EXPECT_EQ("localtime portable failed on time_t 9223372036854775807\r\n",
+  EXPECT_EQ("localtime portable failed on time_t 9223372036854775807\n",
             message);
 }
 

@@ -76,7 +76,7 @@ TEST(FramedE2e, WavFilesWithFramedTagsAreDecoded) {
       {"control byte frames", kTagFramed, 6, false, 0, ""},
       {"typed frames", kTagTyped, 7, false, 0, ""},
       {"unsupported codec type", kTagTyped, 7, true, 248,
-       "unsupported codec type 11\r\ncould not decode frame (ret=-3\r\n"},
+       "unsupported codec type 11\ncould not decode frame (ret=-3\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

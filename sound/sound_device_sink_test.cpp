@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -165,6 +167,7 @@ struct OpenFailureCase {
   const char* name;
   int32_t deviceResult;
   int32_t openResult;
+  const char* report;  // soundReportOpenFailure's line, "\r" removed
 };
 
 class SoundSinkOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {
@@ -176,17 +179,32 @@ TEST_P(SoundSinkOpenFailure, ReturnsNoSinkAndTheReason) {
   Fixture f(options);
   EXPECT_EQ(f.sink, nullptr);
   EXPECT_EQ(f.openResult, GetParam().openResult);
+  ::testing::internal::CaptureStderr();
+  soundReportOpenFailure(f.openResult);
+  std::string line = ::testing::internal::GetCapturedStderr();
+  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+  EXPECT_EQ(line, GetParam().report);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Devices, SoundSinkOpenFailure,
     ::testing::Values(
-        OpenFailureCase{"NoDevice", kWaveOutNoDevice, kWaveOutNoDevice},
-        OpenFailureCase{"BadFormat", kWaveOutBadFormat, kWaveOutBadFormat},
-        OpenFailureCase{"Refused", kWaveOutDeviceRefused,
-                        kWaveOutDeviceRefused},
-        OpenFailureCase{"NoMemory", kWaveOutNoMemory, kWaveOutNoMemory},
-        OpenFailureCase{"UnknownFailure", -77, kWaveOutDeviceRefused}),
+        OpenFailureCase{"NoDevice", kWaveOutNoDevice, kWaveOutNoDevice,
+                        "no audio device available\n"},
+        OpenFailureCase{"BadFormat", kWaveOutBadFormat, kWaveOutBadFormat,
+                        "audio device refuses the audio format\n"},
+        OpenFailureCase{"Refused", kWaveOutDeviceRefused, kWaveOutDeviceRefused,
+                        "audio device could not be opened\n"},
+        OpenFailureCase{"NoMemory", kWaveOutNoMemory, kWaveOutNoMemory,
+                        "not enough memory to open the audio device\n"},
+        OpenFailureCase{"Busy", kWaveOutBusy, kWaveOutBusy,
+                        "audio device is busy\n"},
+        OpenFailureCase{"Denied", kWaveOutDenied, kWaveOutDenied,
+                        "no permission to use the audio device\n"},
+        OpenFailureCase{"TimedOut", kWaveOutTimedOut, kWaveOutTimedOut,
+                        "audio device did not answer in time\n"},
+        OpenFailureCase{"UnknownFailure", -77, kWaveOutDeviceRefused,
+                        "audio device could not be opened\n"}),
     [](const ::testing::TestParamInfo<OpenFailureCase>& info) {
       return info.param.name;
     });

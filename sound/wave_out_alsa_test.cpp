@@ -2,16 +2,25 @@
 // captures exactly what the device was given, so the tests compare it with
 // the expected 16-bit expansion. Covers the ALSA wave-out layer, the sound
 // device sink over it, and whole program runs (with a capture device and
-// with no device at all).
+// with no device at all). A FIFO as the capture file makes a device that
+// blocks: in the open while the FIFO has no reader, in its writes while the
+// reader does not read.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codecs/g711.h"
@@ -82,10 +91,13 @@ TEST_F(AlsaCapture, OpenReportsAMissingDeviceAndARefusedFormat) {
   struct Case {
     const char* config;
     int32_t result;
+    const char* report;  // soundReportOpenFailure's line, "\r" removed
   };
-  for (const Case& c : {Case{"missing.conf", kWaveOutNoDevice},
-                        Case{"alaw.conf", kWaveOutBadFormat},
-                        Case{"capture.conf", kWaveOutOk}}) {
+  for (const Case& c :
+       {Case{"missing.conf", kWaveOutNoDevice, "no audio device available\n"},
+        Case{"alaw.conf", kWaveOutBadFormat,
+             "audio device refuses the audio format (Invalid argument)\n"},
+        Case{"capture.conf", kWaveOutOk, ""}}) {
     SCOPED_TRACE(c.config);
     useConfig(c.config);
     int32_t result = -100;
@@ -93,7 +105,150 @@ TEST_F(AlsaCapture, OpenReportsAMissingDeviceAndARefusedFormat) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(sink != nullptr, c.result == kWaveOutOk);
     if (sink != nullptr) sink->destroy(sink);
+    ::testing::internal::CaptureStderr();
+    soundReportOpenFailure(result);
+    std::string line = ::testing::internal::GetCapturedStderr();
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    EXPECT_EQ(line, c.report);
   }
+}
+
+using Clock = std::chrono::steady_clock;
+
+int64_t msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                               start)
+      .count();
+}
+
+// A FIFO for the capture file. The device's open(2) of it blocks until it
+// has a reader; its write(2) blocks once the FIFO is full and nobody reads.
+class Fifo {
+ public:
+  explicit Fifo(std::string path) : path_(std::move(path)) {
+    made_ = mkfifo(path_.c_str(), 0600) == 0;
+  }
+  ~Fifo() { release(); }
+  Fifo(const Fifo&) = delete;
+  Fifo& operator=(const Fifo&) = delete;
+
+  bool made() const { return made_; }
+  const std::string& path() const { return path_; }
+  // Opens the read end, then never reads until release.
+  bool openReader() {
+    if (fd_ < 0) fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    return fd_ >= 0;
+  }
+  // Lets every writer go: reads until the last one has closed its end
+  // (at most 5 s), so no thread stays blocked on the FIFO. The read end
+  // stays open while a writer remains, which would die of SIGPIPE.
+  void release() {
+    if (!made_ || !openReader()) return;
+    const Clock::time_point start = Clock::now();
+    char bytes[65536];
+    while (msSince(start) < 5000) {
+      const ssize_t got = read(fd_, bytes, sizeof bytes);
+      if (got == 0) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+      if (got < 0 && errno == EAGAIN) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+  int fd_ = -1;
+};
+
+struct StuckOpenCase {
+  const char* name;
+  int32_t stopAfterMs;  // -1: no stop
+  int64_t minMs;
+  int64_t maxMs;
+};
+
+class AlsaStuckOpen : public AlsaCapture,
+                      public ::testing::WithParamInterface<StuckOpenCase> {};
+
+// The open of a FIFO without a reader never returns by itself.
+TEST_P(AlsaStuckOpen, OpenGivesUp) {
+  const StuckOpenCase& c = GetParam();
+  Fifo fifo(dir_.file("pipe"));
+  ASSERT_TRUE(fifo.made());
+  capture_ = fifo.path();
+  useConfig("capture.conf");
+  std::atomic<int32_t> stop{0};
+  int32_t result = -100;
+  const Clock::time_point start = Clock::now();
+  std::future<AudioSink*> opening = std::async(std::launch::async, [&] {
+    return openSoundDeviceSink(&stop, &result);
+  });
+  if (c.stopAfterMs >= 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.stopAfterMs));
+    stop.store(1);
+  }
+  const bool answered =
+      opening.wait_until(start + std::chrono::milliseconds(
+                                     kWaveOutOpenLimitMs + 3000)) ==
+      std::future_status::ready;
+  if (!answered) fifo.release();  // so that the open can end at all
+  AudioSink* sink = opening.get();
+  const int64_t elapsed = msSince(start);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(sink, nullptr);
+  EXPECT_EQ(result, kWaveOutTimedOut);
+  EXPECT_GE(elapsed, c.minMs);
+  EXPECT_LE(elapsed, c.maxMs);
+  if (sink != nullptr) sink->destroy(sink);
+  fifo.release();  // the abandoned open ends and closes its PCM
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fifo, AlsaStuckOpen,
+    ::testing::Values(
+        StuckOpenCase{"AfterTheLimit", -1, kWaveOutOpenLimitMs - 50,
+                      kWaveOutOpenLimitMs + 700},
+        StuckOpenCase{"SoonAfterAStop", 200, 150, 700}),
+    [](const ::testing::TestParamInfo<StuckOpenCase>& info) {
+      return info.param.name;
+    });
+
+// A device stuck in a write must not hold the sink's close after a stop.
+TEST_F(AlsaCapture, CloseAfterAStopReturnsWhileTheDeviceIsStuck) {
+  Fifo fifo(dir_.file("pipe"));
+  ASSERT_TRUE(fifo.made());
+  ASSERT_TRUE(fifo.openReader());
+  capture_ = fifo.path();
+  useConfig("capture.conf");
+  std::atomic<int32_t> stop{0};
+  AudioSink* sink = openSoundDeviceSink(&stop);
+  ASSERT_NE(sink, nullptr);
+  // 20 s: far more than the FIFO, the PCM and the ring together hold.
+  const Bytes audio = currency(20 * 8000);
+  const int32_t length = static_cast<int32_t>(audio.size());
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop.store(1);
+  });
+  const Result written = sink->write(sink, audio.data(), length);
+  stopper.join();
+  EXPECT_LT(written, length);  // the device stopped taking audio
+
+  const Clock::time_point start = Clock::now();
+  std::future<Result> closing =
+      std::async(std::launch::async, [sink] { return sink->close(sink); });
+  const bool closed = closing.wait_for(std::chrono::milliseconds(1000)) ==
+                      std::future_status::ready;
+  if (!closed) fifo.release();  // so that the close can end at all
+  EXPECT_EQ(closing.get(), 0);
+  EXPECT_TRUE(closed) << "close took " << msSince(start) << " ms";
+  sink->destroy(sink);
+  fifo.release();  // the abandoned playback thread ends and closes its PCM
 }
 
 struct CaptureCase {

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "app/stop_control.h"
+#include "support/crash_handler.h"
 #include "support/debug_trace.h"
 
 namespace {
@@ -29,6 +30,7 @@ sigset_t stopSignals(bool withQuit) {
 }
 
 void* listen(void*) {
+  const CrashThreadStack crashStack = crashHandlerThreadAttach();
   const sigset_t set = stopSignals(true);
   for (;;) {
     int signal = 0;

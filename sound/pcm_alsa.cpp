@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "support/crash_handler.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -86,6 +88,7 @@ struct PendingOpen {
 
 void openInBackground(const std::shared_ptr<PendingOpen>& pending,
                       WaveOutFormat format, unsigned bufferMicroseconds) {
+  const CrashThreadStack crashStack = crashHandlerThreadAttach();
   snd_pcm_t* raw = nullptr;
   int error = openDefaultPcm(&raw);
   PcmHandle pcm(error == 0 ? raw : nullptr);

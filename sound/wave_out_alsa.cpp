@@ -26,6 +26,7 @@
 
 #include "sound/pcm_alsa.h"
 #include "sound/wave_out.h"
+#include "support/crash_handler.h"
 
 namespace {
 
@@ -401,7 +402,10 @@ class Playback {
   int64_t playedAtMeasure_ = 0;                  // framesPlayed_ at measuredAt_
 };
 
-void runPlayback(std::shared_ptr<Playback> playback) { playback->run(); }
+void runPlayback(std::shared_ptr<Playback> playback) {
+  const CrashThreadStack crashStack = crashHandlerThreadAttach();
+  playback->run();
+}
 
 class AlsaWaveOut final : public WaveOutDevice {
  public:

@@ -426,6 +426,8 @@ int slowLookup(const char* host, const char* service, const addrinfo* hints,
 }
 
 TEST(NetConnect, GivesUpWhenTheStopFlagIsSetDuringTheLookUp) {
+  lookupReleased.store(false);
+  lookupsDone.store(0);
   netSetLookup(slowLookup);
   std::atomic<int32_t> stop{0};
   std::thread stopper([&] {

@@ -52,14 +52,20 @@ uint32_t loadLe32(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// The 58 header bytes of our layout with the given sizes.
-void composeHeader(uint8_t* header, uint64_t audio) {
+// The 58 header bytes of our layout with every size 0: the mark of a
+// recording still being written, which readers and appends refuse.
+void unpatchedHeader(uint8_t* header) {
   size_t at = 0;
   const WavLayout layout = wavSelectLayout(kWavFormatAlaw, 1);
   for (int32_t i = 0; i < layout.count; ++i) {
     memcpy(header + at, layout.segments[i].bytes, layout.segments[i].length);
     at += layout.segments[i].length;
   }
+}
+
+// The 58 header bytes of our layout with the sizes of `audio` bytes.
+void composeHeader(uint8_t* header, uint64_t audio) {
+  unpatchedHeader(header);
   storeLe32(header + kRiffSizeAt, kHeaderLength + audio - 8);
   storeLe32(header + kFactCountAt, audio / 2);
   storeLe32(header + kDataSizeAt, audio);
@@ -184,7 +190,7 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
 // masked out.
 bool isAlawStereoRecordingHeader(const uint8_t* header) {
   uint8_t expected[kHeaderLength];
-  composeHeader(expected, 0);
+  unpatchedHeader(expected);
   for (size_t i = 0; i < sizeof expected; ++i) {
     const bool sizeField = (i >= kRiffSizeAt && i < kRiffSizeAt + 4) ||
                            (i >= kFactCountAt && i < kFactCountAt + 4) ||
@@ -267,7 +273,7 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
     if (state->prior.length != 0) return WavSinkOpenStatus::kOk;
   }
   uint8_t header[kHeaderLength];
-  composeHeader(header, 0);
+  unpatchedHeader(header);
   if (!state->file.writeAt(0, header, sizeof header)) {
     reportFailure(state, "write");
     return WavSinkOpenStatus::kFailed;

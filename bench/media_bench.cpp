@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     const Clock::time_point start = Clock::now();
     for (;;) {
       int32_t count = 0;
-      rtpContextRead(context, buffer, sizeof buffer, &count);
+      (void)rtpContextRead(context, buffer, sizeof buffer, &count);
       if (count <= 0) break;
       delivered += static_cast<size_t>(count);
     }

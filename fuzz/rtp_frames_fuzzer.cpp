@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t buffer[1024];
   int32_t count = 0;
   do {
-    rtpContextRead(context, buffer, sizeof buffer, &count);
+    (void)rtpContextRead(context, buffer, sizeof buffer, &count);
   } while (count > 0);
   rtpContextDestroy(context);
   return 0;

@@ -30,6 +30,7 @@
 
 #include "net/socket.h"
 #include "support/console_report.h"
+#include "support/crash_handler.h"
 #include "support/debug_trace.h"
 
 struct NetSocket {
@@ -207,6 +208,7 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
   const bool withService = service != nullptr;
   try {
     std::thread([job, withService] {
+      const CrashThreadStack crashStack = crashHandlerThreadAttach();
       Lookup outcome =
           lookUpNow(job->lookup, job->host.c_str(),
                     withService ? job->service.c_str() : nullptr, job->hints);

@@ -123,12 +123,12 @@ TEST_F(OutputSafetyE2e, ASecondRunOnTheSameOutputIsRefused) {
   EXPECT_EQ(run.exitStatus, 0) << run.err;
 }
 
-// A failed run that recorded nothing removes the file it made, but never a
-// link that led to it.
+// A failed run that recorded nothing removes the file it made (whatever
+// bytes its name holds), but never a link that led to it.
 TEST_F(OutputSafetyE2e, AFailedRunRemovesOnlyARegularFileItMade) {
   RunOptions noRoom;
   noRoom.fileSizeLimit = 58;  // the header fits, no audio does
-  const std::string out = dir_.file("made.wav");
+  const std::string out = dir_.file("made\xff\xfe.wav");
   RunResult run = runHearkener({"-i", input_, "-F", out}, noRoom);
   EXPECT_EQ(run.exitStatus, shellStatus(-4));
   EXPECT_FALSE(test_files::fileExists(out));

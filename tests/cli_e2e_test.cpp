@@ -22,11 +22,7 @@ using test_files::TempDir;
 
 using expected_usage::usageOutput;
 
-RunResult runHearkener(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv);
-}
+using e2e::runHearkener;
 
 struct MessageCase {
   const char* name;

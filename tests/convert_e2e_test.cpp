@@ -21,12 +21,7 @@ using test_files::readFile;
 using test_files::TempDir;
 using test_files::writeFile;
 
-RunResult runHearkener(const std::vector<std::string>& args,
-                       const RunOptions& options = RunOptions()) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, options);
-}
+using e2e::runHearkener;
 
 Bytes concat(const Bytes& a, const Bytes& b) {
   Bytes out = a;

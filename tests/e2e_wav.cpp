@@ -185,6 +185,13 @@ int64_t allocatedBlocks(const std::string& path) {
 }
 
 const char* hearkenerExe() { return HEARKENER_EXE; }
+
+run_program::RunResult runHearkener(const std::vector<std::string>& args,
+                                    const run_program::RunOptions& options) {
+  std::vector<std::string> argv{hearkenerExe()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program::runProgram(argv, options);
+}
 const char* makeTestCallExe() { return MAKE_TEST_CALL_EXE; }
 
 }  // namespace e2e

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/run_program.h"
 #include "tests/test_files.h"
 
 namespace e2e {
@@ -84,5 +85,10 @@ int64_t allocatedBlocks(const std::string& path);
 // The path of the built program and of the example generator.
 const char* hearkenerExe();
 const char* makeTestCallExe();
+
+// Runs the built program with `args` (after its name).
+run_program::RunResult runHearkener(
+    const std::vector<std::string>& args,
+    const run_program::RunOptions& options = run_program::RunOptions());
 
 }  // namespace e2e

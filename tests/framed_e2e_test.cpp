@@ -21,11 +21,7 @@ using test_files::TempDir;
 constexpr uint16_t kTagFramed = 0xF000;
 constexpr uint16_t kTagTyped = 0xF001;
 
-RunResult runHearkener(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv);
-}
+using e2e::runHearkener;
 
 // A framed call: both directions in A-law and u-law frames of 160 bytes,
 // with silence frames in between; and the currency it must become.

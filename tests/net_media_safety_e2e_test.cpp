@@ -27,12 +27,7 @@ using test_files::TempDir;
 constexpr int kPeerTimeoutMs = 10000;
 constexpr uint8_t kSilence = 0x55;  // A-law silence, as the decoder pads
 
-RunResult runHearkener(const std::vector<std::string>& args,
-                       const RunOptions& options = RunOptions()) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, options);
-}
+using e2e::runHearkener;
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

@@ -28,12 +28,7 @@ using test_files::readFile;
 using test_files::TempDir;
 using test_files::writeFile;
 
-RunResult runHearkener(const std::vector<std::string>& args,
-                       const RunOptions& options = RunOptions()) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, options);
-}
+using e2e::runHearkener;
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

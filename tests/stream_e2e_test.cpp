@@ -41,12 +41,7 @@ std::string text(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-RunResult runHearkener(const std::vector<std::string>& args,
-                       const RunOptions& options = RunOptions()) {
-  std::vector<std::string> argv{e2e::hearkenerExe()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, options);
-}
+using e2e::runHearkener;
 
 // The message line of a failed open; the usage text follows it.
 std::string openFailure() {

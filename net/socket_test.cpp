@@ -238,6 +238,9 @@ TEST(NetSend, SendsEverythingAndNothingForZeroBytes) {
 TEST(NetSend, VanishedPeerFailsWithAMessage) {
   std::atomic<bool> reset{false};
   LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+    // After the client's connect has seen the connection: a reset that
+    // arrives first fails the connect itself.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     peer.reset();
     reset.store(true);
   });

@@ -8,13 +8,79 @@ if(NOT WIN32)
 endif()
 
 # The speech decoders of the media path (codecs/): spandsp (G.722), bcg729
-# (G.729 Annex A), libavcodec (G.726) and libgsm (GSM 06.10), which ships no
-# pkg-config file.
+# (G.729 Annex A), libavcodec and libavutil (G.726) and libgsm (GSM 06.10),
+# which ships no pkg-config file.
 pkg_check_modules(SPANDSP REQUIRED IMPORTED_TARGET spandsp)
 pkg_check_modules(BCG729 REQUIRED IMPORTED_TARGET libbcg729)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil)
 find_path(GSM_INCLUDE_DIR gsm.h PATH_SUFFIXES gsm REQUIRED)
 find_library(GSM_LIBRARY gsm REQUIRED)
-target_include_directories(hearkener_core PUBLIC ${GSM_INCLUDE_DIR})
-target_link_libraries(hearkener_core PUBLIC PkgConfig::SPANDSP
+
+# The program only compiles against the codec headers. By default it loads
+# each library at run time, on the first decoder of its kind, by the runtime
+# name (soname) of the library found here; HEARKENER_LINK_CODECS links them
+# instead and serves the same requests from a table (as a static build must).
+target_include_directories(hearkener_core PUBLIC ${GSM_INCLUDE_DIR}
+  ${SPANDSP_INCLUDE_DIRS} ${BCG729_INCLUDE_DIRS} ${LIBAV_INCLUDE_DIRS})
+
+# Every codec library, for targets that call them directly (the tests' and
+# tools' encoders) or for a linked build.
+add_library(hearkener_codec_libraries INTERFACE)
+target_link_libraries(hearkener_codec_libraries INTERFACE PkgConfig::SPANDSP
   PkgConfig::BCG729 PkgConfig::LIBAV ${GSM_LIBRARY})
+
+# The runtime name of the shared library `file`, read from its dynamic
+# section.
+function(hearkener_soname out file)
+  get_filename_component(real "${file}" REALPATH)
+  find_program(HEARKENER_READELF NAMES readelf ${CMAKE_READELF} REQUIRED)
+  execute_process(COMMAND ${HEARKENER_READELF} -d "${real}"
+    OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
+  string(REGEX MATCH "Library soname: \\[([^]]+)\\]" found "${dynamic}")
+  if(failed OR NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "no soname found in ${file}")
+  endif()
+  set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+# The full path of the library `name` among a pkg-config module's libraries.
+function(hearkener_pick out name)
+  foreach(file ${ARGN})
+    get_filename_component(base "${file}" NAME)
+    if(base MATCHES "^lib${name}\\.so")
+      set(${out} "${file}" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  message(FATAL_ERROR "lib${name} not among: ${ARGN}")
+endfunction()
+
+if(NOT WIN32)
+  hearkener_pick(avcodec_file avcodec ${LIBAV_LINK_LIBRARIES})
+  hearkener_pick(avutil_file avutil ${LIBAV_LINK_LIBRARIES})
+  hearkener_pick(spandsp_file spandsp ${SPANDSP_LINK_LIBRARIES})
+  hearkener_pick(bcg729_file bcg729 ${BCG729_LINK_LIBRARIES})
+  hearkener_soname(HEARKENER_SONAME_GSM "${GSM_LIBRARY}")
+  hearkener_soname(HEARKENER_SONAME_AVCODEC "${avcodec_file}")
+  hearkener_soname(HEARKENER_SONAME_AVUTIL "${avutil_file}")
+  hearkener_soname(HEARKENER_SONAME_SPANDSP "${spandsp_file}")
+  hearkener_soname(HEARKENER_SONAME_BCG729 "${bcg729_file}")
+  set(HEARKENER_SONAME_DEFINITIONS
+    HEARKENER_SONAME_GSM="${HEARKENER_SONAME_GSM}"
+    HEARKENER_SONAME_BCG729="${HEARKENER_SONAME_BCG729}"
+    HEARKENER_SONAME_AVCODEC="${HEARKENER_SONAME_AVCODEC}"
+    HEARKENER_SONAME_AVUTIL="${HEARKENER_SONAME_AVUTIL}"
+    HEARKENER_SONAME_SPANDSP="${HEARKENER_SONAME_SPANDSP}")
+endif()
+
+if(HEARKENER_LINK_CODECS OR WIN32)
+  target_link_libraries(hearkener_core PUBLIC hearkener_codec_libraries)
+else()
+  message(STATUS "codec libraries loaded on first use: ${HEARKENER_SONAME_GSM} "
+    "${HEARKENER_SONAME_BCG729} ${HEARKENER_SONAME_AVCODEC} "
+    "${HEARKENER_SONAME_AVUTIL} ${HEARKENER_SONAME_SPANDSP}")
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/codecs/codec_library_posix.cpp
+    TARGET_DIRECTORY hearkener_core APPEND PROPERTY COMPILE_DEFINITIONS
+    ${HEARKENER_SONAME_DEFINITIONS})
+  target_link_libraries(hearkener_core PUBLIC ${CMAKE_DL_LIBS})
+endif()

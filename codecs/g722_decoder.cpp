@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <new>
 
+#include "codecs/codec_library.h"
 #include "codecs/speech_decoder.h"
 
 #include <spandsp/telephony.h>
@@ -20,13 +21,35 @@ namespace {
 
 constexpr int kBitRate = 64000;
 
+// The spandsp functions this adapter calls, resolved once.
+struct G722Api {
+  decltype(&::g722_decode_init) init = nullptr;
+  decltype(&::g722_decode) decode = nullptr;
+  decltype(&::g722_decode_release) release = nullptr;
+};
+
+// The resolved functions, or nullptr when spandsp cannot be had.
+const G722Api* g722Api() {
+  static const G722Api* const api = []() -> const G722Api* {
+    static G722Api table;
+    const CodecLibrary library = CodecLibrary::kSpandsp;
+    const bool resolved =
+        codecLibraryResolve(library, "g722_decode_init", &table.init) &&
+        codecLibraryResolve(library, "g722_decode", &table.decode) &&
+        codecLibraryResolve(library, "g722_decode_release", &table.release);
+    return resolved ? &table : nullptr;
+  }();
+  return api;
+}
+
 // The decoder state lives inside the adapter: g722_decode_init fills our
 // storage and g722_decode_release has nothing of its own to free, so nothing
 // is freed twice and nothing leaks.
 class G722Decoder final : public SpeechDecoder {
  public:
   bool init() {
-    if (g722_decode_init(&state_, kBitRate, G722_SAMPLE_RATE_8000) == nullptr) {
+    if (g722Api() == nullptr ||
+        g722Api()->init(&state_, kBitRate, G722_SAMPLE_RATE_8000) == nullptr) {
       return false;
     }
     initialised_ = true;
@@ -34,14 +57,14 @@ class G722Decoder final : public SpeechDecoder {
   }
 
   ~G722Decoder() override {
-    if (initialised_) g722_decode_release(&state_);
+    if (initialised_) g722Api()->release(&state_);
   }
 
   int32_t decode(const uint8_t* unit, int16_t* samples, int32_t capacity,
                  bool /*erasure*/) override {
     // Each code byte yields one sample at this rate and option.
     if (capacity < 80) return -1;
-    return g722_decode(&state_, samples, unit, 80);
+    return g722Api()->decode(&state_, samples, unit, 80);
   }
 
  private:

@@ -12,55 +12,101 @@ extern "C" {
 }
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
+#include "codecs/codec_library.h"
 #include "codecs/speech_decoder.h"
 
 namespace {
 
+// The libavcodec and libavutil functions this adapter calls, resolved once.
+struct AvApi {
+  decltype(&::avcodec_find_decoder) findDecoder = nullptr;
+  decltype(&::avcodec_alloc_context3) allocContext = nullptr;
+  decltype(&::avcodec_free_context) freeContext = nullptr;
+  decltype(&::avcodec_open2) open = nullptr;
+  decltype(&::avcodec_send_packet) sendPacket = nullptr;
+  decltype(&::avcodec_receive_frame) receiveFrame = nullptr;
+  decltype(&::av_packet_alloc) allocPacket = nullptr;
+  decltype(&::av_packet_free) freePacket = nullptr;
+  decltype(&::av_frame_alloc) allocFrame = nullptr;
+  decltype(&::av_frame_free) freeFrame = nullptr;
+  decltype(&::av_frame_unref) unrefFrame = nullptr;
+  decltype(&::av_channel_layout_default) defaultLayout = nullptr;
+  decltype(&::av_log_set_level) setLogLevel = nullptr;
+};
+
+// The resolved functions, or nullptr when either library cannot be had.
+// The libraries' own logging is silenced once, before any use.
+const AvApi* avApi() {
+  static const AvApi* const api = []() -> const AvApi* {
+    static AvApi table;
+    const CodecLibrary codec = CodecLibrary::kAvcodec;
+    const CodecLibrary util = CodecLibrary::kAvutil;
+    const bool resolved =
+        codecLibraryResolve(util, "av_log_set_level", &table.setLogLevel) &&
+        codecLibraryResolve(util, "av_frame_alloc", &table.allocFrame) &&
+        codecLibraryResolve(util, "av_frame_free", &table.freeFrame) &&
+        codecLibraryResolve(util, "av_frame_unref", &table.unrefFrame) &&
+        codecLibraryResolve(util, "av_channel_layout_default",
+                            &table.defaultLayout) &&
+        codecLibraryResolve(codec, "avcodec_find_decoder", &table.findDecoder) &&
+        codecLibraryResolve(codec, "avcodec_alloc_context3",
+                            &table.allocContext) &&
+        codecLibraryResolve(codec, "avcodec_free_context", &table.freeContext) &&
+        codecLibraryResolve(codec, "avcodec_open2", &table.open) &&
+        codecLibraryResolve(codec, "avcodec_send_packet", &table.sendPacket) &&
+        codecLibraryResolve(codec, "avcodec_receive_frame",
+                            &table.receiveFrame) &&
+        codecLibraryResolve(codec, "av_packet_alloc", &table.allocPacket) &&
+        codecLibraryResolve(codec, "av_packet_free", &table.freePacket);
+    if (!resolved) return nullptr;
+    table.setLogLevel(AV_LOG_QUIET);
+    return &table;
+  }();
+  return api;
+}
+
 struct CodecContextDeleter {
   void operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
+    avApi()->freeContext(&context);
   }
 };
 struct FrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+  void operator()(AVFrame* frame) const { avApi()->freeFrame(&frame); }
 };
 struct PacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+  void operator()(AVPacket* packet) const { avApi()->freePacket(&packet); }
 };
-
-void silenceLibraryLog() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
 
 class G726Decoder final : public SpeechDecoder {
  public:
   explicit G726Decoder(int32_t unitBytes) : unitBytes_(unitBytes) {}
 
+  // REQUIRES: avApi() is not null.
   bool open(int32_t bitRate) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_ADPCM_G726);
+    const AvApi& av = *avApi();
+    const AVCodec* codec = av.findDecoder(AV_CODEC_ID_ADPCM_G726);
     if (codec == nullptr) return false;
-    context_.reset(avcodec_alloc_context3(codec));
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
+    context_.reset(av.allocContext(codec));
+    frame_.reset(av.allocFrame());
+    packet_.reset(av.allocPacket());
     if (!context_ || !frame_ || !packet_) return false;
     context_->sample_rate = 8000;
-    av_channel_layout_default(&context_->ch_layout, 1);
+    av.defaultLayout(&context_->ch_layout, 1);
     context_->bit_rate = bitRate;
     // Mandatory: the decoder takes its code-word size from here.
     context_->bits_per_coded_sample = bitRate / 8000;
-    return avcodec_open2(context_.get(), codec, nullptr) == 0;
+    return av.open(context_.get(), codec, nullptr) == 0;
   }
 
   int32_t decode(const uint8_t* unit, int16_t* samples, int32_t capacity,
                  bool /*erasure*/) override {
+    const AvApi& av = *avApi();
     // The packet only borrows the unit; libavcodec copies what it keeps.
     packet_->data = const_cast<uint8_t*>(unit);
     packet_->size = unitBytes_;
-    const int sent = avcodec_send_packet(context_.get(), packet_.get());
+    const int sent = av.sendPacket(context_.get(), packet_.get());
     packet_->data = nullptr;
     packet_->size = 0;
     if (sent < 0) return -1;
@@ -68,7 +114,7 @@ class G726Decoder final : public SpeechDecoder {
     bool failed = false;
     // Drain every frame the unit produced so the decoder never holds a
     // stale one, even when we refuse its contents.
-    while (avcodec_receive_frame(context_.get(), frame_.get()) == 0) {
+    while (av.receiveFrame(context_.get(), frame_.get()) == 0) {
       const int n = frame_->nb_samples;
       if (frame_->format != AV_SAMPLE_FMT_S16 || n <= 0 ||
           n > capacity - written) {
@@ -78,7 +124,7 @@ class G726Decoder final : public SpeechDecoder {
                     static_cast<size_t>(n) * sizeof(int16_t));
         written += n;
       }
-      av_frame_unref(frame_.get());
+      av.unrefFrame(frame_.get());
     }
     if (failed || written == 0) return -1;
     return written;
@@ -94,7 +140,7 @@ class G726Decoder final : public SpeechDecoder {
 }  // namespace
 
 SpeechDecoderPtr g726DecoderCreate(const SpeechCodecInfo& info) {
-  silenceLibraryLog();
+  if (avApi() == nullptr) return nullptr;
   auto decoder =
       std::unique_ptr<G726Decoder>(new (std::nothrow) G726Decoder(info.unitBytes));
   if (decoder == nullptr || !decoder->open(info.bitRate)) return nullptr;

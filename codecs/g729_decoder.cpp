@@ -6,15 +6,37 @@ extern "C" {
 
 #include <new>
 
+#include "codecs/codec_library.h"
 #include "codecs/speech_decoder.h"
 
 namespace {
 
 constexpr uint8_t kFrameBytes = 10;
 
+// The bcg729 functions this adapter calls, resolved once.
+struct Bcg729Api {
+  decltype(&::initBcg729DecoderChannel) init = nullptr;
+  decltype(&::closeBcg729DecoderChannel) close = nullptr;
+  decltype(&::bcg729Decoder) decode = nullptr;
+};
+
+// The resolved functions, or nullptr when bcg729 cannot be had.
+const Bcg729Api* bcg729Api() {
+  static const Bcg729Api* const api = []() -> const Bcg729Api* {
+    static Bcg729Api table;
+    const CodecLibrary library = CodecLibrary::kBcg729;
+    const bool resolved =
+        codecLibraryResolve(library, "initBcg729DecoderChannel", &table.init) &&
+        codecLibraryResolve(library, "closeBcg729DecoderChannel", &table.close) &&
+        codecLibraryResolve(library, "bcg729Decoder", &table.decode);
+    return resolved ? &table : nullptr;
+  }();
+  return api;
+}
+
 struct Bcg729Deleter {
   void operator()(bcg729DecoderChannelContextStruct* channel) const {
-    closeBcg729DecoderChannel(channel);
+    bcg729Api()->close(channel);
   }
 };
 
@@ -26,8 +48,8 @@ class G729Decoder final : public SpeechDecoder {
   int32_t decode(const uint8_t* unit, int16_t* samples, int32_t capacity,
                  bool erasure) override {
     if (capacity < 80) return -1;
-    bcg729Decoder(channel_.get(), unit, kFrameBytes, erasure ? 1 : 0, 0, 0,
-                  samples);
+    bcg729Api()->decode(channel_.get(), unit, kFrameBytes, erasure ? 1 : 0, 0,
+                        0, samples);
     return 80;
   }
 
@@ -38,9 +60,11 @@ class G729Decoder final : public SpeechDecoder {
 }  // namespace
 
 SpeechDecoderPtr g729DecoderCreate(const SpeechCodecInfo& /*info*/) {
-  bcg729DecoderChannelContextStruct* channel = initBcg729DecoderChannel();
+  const Bcg729Api* api = bcg729Api();
+  if (api == nullptr) return nullptr;
+  bcg729DecoderChannelContextStruct* channel = api->init();
   if (channel == nullptr) return nullptr;
   auto* decoder = new (std::nothrow) G729Decoder(channel);
-  if (decoder == nullptr) closeBcg729DecoderChannel(channel);
+  if (decoder == nullptr) api->close(channel);
   return SpeechDecoderPtr(decoder);
 }

@@ -52,6 +52,18 @@ int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
   return 1;
 }
 
+bool decoderFailedBefore(const RtpChannel* channel, SpeechCodec codec) {
+  return (channel->decoderFailed & (1u << static_cast<int>(codec))) != 0;
+}
+
+// Notes that `codec`'s decoder could not be created; prints `message` the
+// first time for this direction.
+void decoderCreateFailed(RtpChannel* channel, SpeechCodec codec,
+                         const char* message) {
+  if (!decoderFailedBefore(channel, codec)) consoleReport("%s", message);
+  channel->decoderFailed |= 1u << static_cast<int>(codec);
+}
+
 // Makes channel->g726 a decoder opened for `info`'s rate, reopening it when
 // the direction last decoded anything else or it is open for another rate.
 bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
@@ -64,7 +76,8 @@ bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
   channel->g726Type = 0;
   channel->g726 = info.create(info);
   if (channel->g726 == nullptr) {
-    consoleReport("could not initialize G.726 codec\r\n");
+    decoderCreateFailed(channel, SpeechCodec::kG726,
+                        "could not initialize G.726 codec\r\n");
     return false;
   }
   channel->g726Ready = 1;
@@ -72,28 +85,56 @@ bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
   return true;
 }
 
-SpeechDecoder* decoderFor(RtpChannel* channel, SpeechCodec codec) {
+SpeechDecoderPtr* slotFor(RtpChannel* channel, SpeechCodec codec) {
   switch (codec) {
     case SpeechCodec::kGsm:
-      return channel->gsm.get();
+      return &channel->gsm;
     case SpeechCodec::kG726:
-      return channel->g726.get();
+      return &channel->g726;
     case SpeechCodec::kG729:
-      return channel->g729.get();
+      return &channel->g729;
     case SpeechCodec::kG722:
-      return channel->g722.get();
+      return &channel->g722;
   }
   return nullptr;
+}
+
+const char* creationFailure(SpeechCodec codec) {
+  switch (codec) {
+    case SpeechCodec::kG729:
+      return "could not initialize G.729 context\r\n";
+    case SpeechCodec::kGsm:
+      return "could not initialize GSM context\r\n";
+    case SpeechCodec::kG722:
+      return "could not initialize G.722 context\r\n";
+    case SpeechCodec::kG726:
+      break;
+  }
+  return "could not initialize G.726 codec\r\n";
+}
+
+// The direction's decoder for `info`, created with the codec's first
+// payload; nullptr when it cannot be created (a failure is not retried).
+SpeechDecoder* decoderFor(RtpChannel* channel, const SpeechCodecInfo& info) {
+  if (info.codec == SpeechCodec::kG726) {
+    return prepareG726(channel, info) ? channel->g726.get() : nullptr;
+  }
+  SpeechDecoderPtr* slot = slotFor(channel, info.codec);
+  if (*slot == nullptr && !decoderFailedBefore(channel, info.codec)) {
+    *slot = info.create(info);
+    if (*slot == nullptr) {
+      decoderCreateFailed(channel, info.codec, creationFailure(info.codec));
+    }
+  }
+  return slot->get();
 }
 
 // Types 4 to 9 and 13: unit by unit, each decoded, scaled and companded.
 int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
                      const uint8_t* payload, int32_t length, bool erasure) {
   if (length == 0) return 1;
-  if (info.codec == SpeechCodec::kG726 && !prepareG726(channel, info)) {
-    return kRtpDropped;
-  }
-  SpeechDecoder* decoder = decoderFor(channel, info.codec);
+  SpeechDecoder* decoder = decoderFor(channel, info);
+  if (decoder == nullptr) return kRtpNoDecoder;
   int16_t samples[kSpeechMaxSamples];
   int32_t quiet = 1;
   bool first = true;
@@ -150,39 +191,17 @@ int32_t decodePayload(RtpChannel* channel, int32_t codecType,
 }  // namespace
 
 bool rtpChannelInit(RtpChannel* channel) {
-  bool ringFailed = false;
   if (ringInit(&channel->output, kRtpChannelRingSize) != 0) {
     consoleReport("could not initialize ring buffer of size %d\r\n",
                   kRtpChannelRingSize);
-    ringFailed = true;
-  }
-  struct Needed {
-    SpeechDecoderPtr RtpChannel::*slot;
-    int32_t codecType;
-    const char* failure;
-  };
-  static const Needed kNeeded[] = {
-      {&RtpChannel::g729, 9, "could not initialize G.729 context\r\n"},
-      {&RtpChannel::gsm, 4, "could not initialize GSM context\r\n"},
-      {&RtpChannel::g722, 13, "could not initialize G.722 context\r\n"},
-  };
-  for (const Needed& needed : kNeeded) {
-    const SpeechCodecInfo* info = speechCodecFind(needed.codecType);
-    channel->*needed.slot = info->create(*info);
-    if (channel->*needed.slot == nullptr) {
-      consoleReport("%s", needed.failure);
-      rtpChannelRelease(channel);
-      return false;
-    }
+    rtpChannelRelease(channel);
+    return false;
   }
   channel->lastResult = 1;
   channel->codecType = 0;
   channel->g726Ready = 0;
   channel->g726Type = 0;
-  if (ringFailed) {
-    rtpChannelRelease(channel);
-    return false;
-  }
+  channel->decoderFailed = 0;
   return true;
 }
 
@@ -193,6 +212,7 @@ void rtpChannelRelease(RtpChannel* channel) {
   channel->g726.reset();
   channel->g726Ready = 0;
   channel->g726Type = 0;
+  channel->decoderFailed = 0;
   ringRelease(&channel->output);
 }
 

@@ -1,7 +1,9 @@
 // RtpChannel: one call direction of the media decoder. It holds the decoded
 // A-law bytes of that direction until the mixer interleaves them, the
-// decoders of that direction (created with the channel, G.726 opened on
-// demand), and what the mixer needs to know about the last payload.
+// decoders of that direction (each created with the first payload of its
+// codec, so a call loads only the codec libraries it uses; G.726 reopened
+// when its rate changes), and what the mixer needs to know about the last
+// payload.
 //
 // Thread-safety: none; used by the thread that reads the owning source.
 #pragma once
@@ -25,6 +27,9 @@ constexpr int32_t kRtpChannelRingSize = 4000;
 // Results of rtpChannelDecode besides the quiet flag (0 or 1).
 constexpr int32_t kRtpDropped = -1;      // (part of) the payload was dropped
 constexpr int32_t kRtpUnsupported = -3;  // a codec type nobody decodes
+// A payload whose decoder cannot be created (its library is missing): as
+// undecodable as an unsupported type.
+constexpr int32_t kRtpNoDecoder = kRtpUnsupported;
 
 struct RtpChannel {
   ByteRing output;
@@ -43,10 +48,14 @@ struct RtpChannel {
   // unit from ever reaching a decoder opened for another code-word size.
   int32_t g726Ready = 0;
   int32_t g726Type = 0;
+  // Bit (1 << SpeechCodec) set once creating that codec's decoder failed:
+  // its failure is printed once, and it is not tried again.
+  uint32_t decoderFailed = 0;
 };
 
-// Sets the channel up: output ring, G.729, GSM and G.722 decoders. Returns
-// true, or false after printing why (the channel is then released).
+// Sets the channel up: its output ring (decoders come with their first
+// payload). Returns true, or false after printing why (the channel is then
+// released).
 // REQUIRES: the channel is fresh or released.
 [[nodiscard]] bool rtpChannelInit(RtpChannel* channel);
 
@@ -57,7 +66,7 @@ void rtpChannelRelease(RtpChannel* channel);
 // Decodes one payload of `codecType` into the channel's output ring as
 // A-law bytes. `erasure` is the frame's G.729 erasure flag. Returns 0 or 1
 // (the quiet flag of the last unit; 1 for an empty block-codec payload),
-// kRtpDropped, or kRtpUnsupported. Every
+// kRtpDropped, kRtpUnsupported or kRtpNoDecoder. Every
 // problem is printed; a non-negative result and the type are remembered in
 // the channel, a negative one clears the channel's codec type.
 // REQUIRES: rtpChannelInit succeeded; payload holds `length` bytes.

@@ -15,7 +15,10 @@
 
 namespace {
 
-constexpr size_t kWriteBufferSize = 64 * 1024;
+// Audio goes to the file in writes of this size that end on file offsets
+// that are multiples of it: few system calls, and whole aligned pieces of
+// the page cache for the file system to allocate.
+constexpr size_t kWriteBufferSize = 256 * 1024;
 constexpr uint64_t kHeaderLength = kWavAlawStereoHeaderLength;
 // The most audio bytes a recording can hold: its file length is at most
 // kWavMaxFileLength.
@@ -74,6 +77,13 @@ void composeHeader(uint8_t* header, uint64_t audio) {
 void reportFailure(const WavSinkState* state, const char* what) {
   consoleReport("could not %s output file %s (%s)\r\n", what,
                 state->name.c_str(), strerror(state->file.lastError()));
+}
+
+// Room left in the buffer before the write that ends on the next multiple
+// of kWriteBufferSize in the file.
+size_t bufferRoom(const WavSinkState* state) {
+  const uint64_t end = kHeaderLength + state->flushed + state->fill;
+  return kWriteBufferSize - static_cast<size_t>(end % kWriteBufferSize);
 }
 
 // Moves the buffered audio into the file. On failure the sink takes no more
@@ -164,16 +174,16 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   }
   const uint8_t* at = bytes;
   while (take > 0) {
-    if (state->fill == kWriteBufferSize && !flushBuffer(state)) {
-      return kResultWavOutput;
-    }
-    size_t piece = kWriteBufferSize - state->fill;
+    size_t piece = bufferRoom(state);
     if (piece > take) piece = static_cast<size_t>(take);
     memcpy(state->buffer + state->fill, at, piece);
     state->fill += piece;
     state->accepted += piece;
     at += piece;
     take -= piece;
+    if (bufferRoom(state) == kWriteBufferSize && !flushBuffer(state)) {
+      return kResultWavOutput;
+    }
   }
   if (atLimit) {
     flushBuffer(state);

@@ -98,6 +98,21 @@ TEST(WavFileSinkTest, AppendContinuesBehindTheExistingAudio) {
   expectRecording(path, both);  // data 24000, fact 12000
 }
 
+// Recordings of several write buffers, created and appended to at offsets
+// that are not aligned to them, hold every byte in order.
+TEST(WavFileSinkTest, LongRunsAcrossManyBuffersKeepEveryByte) {
+  TempDir dir;
+  const std::string path = dir.file("out.wav");
+  const Bytes first = pattern(700002, 3);
+  const Bytes second = pattern(900000, 77);
+  ASSERT_EQ(writeRun(path, 0, first), 0);
+  expectRecording(path, first);
+  ASSERT_EQ(writeRun(path, 1, second), 0);
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  expectRecording(path, both);
+}
+
 TEST(WavFileSinkTest, OddTotalRoundsTheFrameCountDownAndAppendOverwritesTheOddByte) {
   TempDir dir;
   const std::string path = dir.file("out.wav");

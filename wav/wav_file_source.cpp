@@ -1,10 +1,11 @@
 #include "wav/wav_file_source.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
+#include <thread>
 
 #include "codecs/g711.h"
 #include "media/rtp_context.h"
@@ -15,12 +16,21 @@ namespace {
 
 constexpr int32_t kInputModeAlaw = 2;
 constexpr int32_t kInputModeUlaw = 3;
-constexpr size_t kStreamBufferSize = 64 * 1024;
+// The data chunk is read in pieces of this size, at file offsets that are
+// multiples of it; 1024-byte reads are then served from memory.
+constexpr size_t kReadBufferSize = 128 * 1024;
+
+// Values of WavSourceState::access.
+constexpr int32_t kAccessIdle = 0;
+constexpr int32_t kAccessReading = 1;  // a read is using the stream
+constexpr int32_t kAccessClosed = 2;   // the stream is closed for good
 
 struct WavSourceState {
-  // Serialises read (main thread) against close (possibly the stop thread),
-  // so the stream is never closed under a read that is using it.
-  std::mutex lock;
+  // Serialises read (main thread) against close (possibly the stop thread):
+  // a read holds kAccessReading while it uses the stream, and close closes
+  // the stream only after moving the state from kAccessIdle to
+  // kAccessClosed. One atomic exchange per read, where a mutex costs two.
+  std::atomic<int32_t> access{kAccessIdle};
   FILE* stream = nullptr;
   int32_t inputMode = kInputModeAlaw;
   int32_t channels = 0;
@@ -28,10 +38,76 @@ struct WavSourceState {
   // back like any other.
   uint32_t dataLength = 0;
   uint32_t consumed = 0;
+  // File offsets of the next byte to fetch and of the end of the data chunk.
+  uint64_t position = 0;
+  uint64_t dataEnd = 0;
   // Present for the framed tags only; owned, released by destroy.
   RtpContext* decoder = nullptr;
-  char buffer[kStreamBufferSize];
+  // Fetched bytes not yet taken: buffer[head, tail).
+  size_t head = 0;
+  size_t tail = 0;
+  uint8_t buffer[kReadBufferSize];
 };
+
+// Holds a read's turn on the stream for its scope; the turn is refused once
+// the source is closed.
+class ReadTurn {
+ public:
+  explicit ReadTurn(WavSourceState* state) : state_(state) {
+    int32_t expected = kAccessIdle;
+    held_ = state_->access.compare_exchange_strong(expected, kAccessReading,
+                                                   std::memory_order_acquire);
+  }
+  ~ReadTurn() {
+    if (held_) state_->access.store(kAccessIdle, std::memory_order_release);
+  }
+  ReadTurn(const ReadTurn&) = delete;
+  ReadTurn& operator=(const ReadTurn&) = delete;
+
+  bool held() const { return held_; }
+
+ private:
+  WavSourceState* state_;
+  bool held_;
+};
+
+// Fetches the next piece of the data chunk into the empty buffer, past the
+// stream's own buffer. Returns the number of bytes fetched, 0 at the end of
+// the chunk or of the file, or -1 on a read error.
+int64_t refillBuffer(WavSourceState* state) {
+  uint64_t want = kReadBufferSize - state->position % kReadBufferSize;
+  const uint64_t unread = state->dataEnd - state->position;
+  if (want > unread) want = unread;
+  if (want == 0) return 0;
+  const int64_t got = wavSourceReadAt(state->stream, state->position,
+                                      state->buffer, static_cast<size_t>(want));
+  if (got > 0) {
+    state->position += static_cast<uint64_t>(got);
+    state->head = 0;
+    state->tail = static_cast<size_t>(got);
+  }
+  return got;
+}
+
+// Copies the next `size` bytes of the data chunk to `destination`. Returns
+// the number copied, fewer only where the chunk or the file ends, or -1 on a
+// read error. REQUIRES: the caller holds a ReadTurn.
+int64_t takeData(WavSourceState* state, uint8_t* destination, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    if (state->head == state->tail) {
+      const int64_t got = refillBuffer(state);
+      if (got < 0) return -1;
+      if (got == 0) break;
+    }
+    size_t piece = state->tail - state->head;
+    if (piece > size - done) piece = size - done;
+    memcpy(destination + done, state->buffer + state->head, piece);
+    state->head += piece;
+    done += piece;
+  }
+  return static_cast<int64_t>(done);
+}
 
 // The one translation of decoder results into source results.
 Result sourceResultOf(RtpResult result) {
@@ -48,7 +124,7 @@ Result sourceResultOf(RtpResult result) {
 
 // The framed decoder's byte supply: the rest of the data chunk, nothing
 // beyond it; 0 also where the file ends early, kRtpPullFailed on a read
-// error. Runs inside sourceRead, under the state's lock.
+// error. Runs inside sourceRead, which holds the read turn.
 int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   auto* state = static_cast<WavSourceState*>(userData);
   if (state->stream == nullptr) return kRtpPullFailed;
@@ -56,8 +132,8 @@ int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   uint32_t n = static_cast<uint32_t>(length);
   const uint32_t left = state->dataLength - state->consumed;
   if (n > left) n = left;
-  const size_t got = fread(destination, 1, n, state->stream);
-  if (got < n && ferror(state->stream)) return kRtpPullFailed;
+  const int64_t got = takeData(state, destination, n);
+  if (got < 0) return kRtpPullFailed;
   state->consumed += static_cast<uint32_t>(got);
   return static_cast<int32_t>(got);
 }
@@ -65,8 +141,16 @@ int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
 Result sourceClose(AudioEndpoint* source) {
   if (!endpointUsable(source)) return 0;
   auto* state = static_cast<WavSourceState*>(source->state);
-  std::lock_guard<std::mutex> guard(state->lock);
-  if (source->isOpen.exchange(0) == 1 && state->stream != nullptr) {
+  // Cleared first, so that no new read takes a turn while close waits.
+  if (source->isOpen.exchange(0) != 1) return 0;
+  int32_t expected = kAccessIdle;
+  while (!state->access.compare_exchange_weak(expected, kAccessClosed,
+                                              std::memory_order_acquire)) {
+    if (expected == kAccessClosed) return 0;
+    expected = kAccessIdle;
+    std::this_thread::yield();  // a read is finishing with the stream
+  }
+  if (state->stream != nullptr) {
     fclose(state->stream);
     state->stream = nullptr;
   }
@@ -91,8 +175,8 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
   *count = -1;
   if (!endpointUsable(source)) return kResultWavInput;
   auto* state = static_cast<WavSourceState*>(source->state);
-  std::lock_guard<std::mutex> guard(state->lock);
-  if (source->isOpen.load() != 1 || state->stream == nullptr) {
+  const ReadTurn turn(state);
+  if (!turn.held() || source->isOpen.load() != 1 || state->stream == nullptr) {
     return kResultWavInput;
   }
   if (state->decoder != nullptr) {
@@ -109,15 +193,15 @@ Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
     return 0;
   }
   if (n < 0) return kResultWavInput;
-  const size_t got = fread(buffer, 1, static_cast<size_t>(n), state->stream);
   // A short count without an error is a file that ends early: the end.
-  if (got < static_cast<size_t>(n) && ferror(state->stream)) {
+  const int64_t got = takeData(state, buffer, static_cast<size_t>(n));
+  if (got < 0) {
     debugTrace("read error\n");
     return kResultWavInput;
   }
   const int32_t r = static_cast<int32_t>(got);
   state->consumed += static_cast<uint32_t>(r);
-  if (state->inputMode == kInputModeUlaw) ulawToAlawInPlace(buffer, got);
+  if (state->inputMode == kInputModeUlaw) ulawToAlawInPlace(buffer, static_cast<size_t>(r));
   if (state->channels == 1) {
     // Widen from the last byte to the first so no unread byte is overwritten.
     for (int32_t i = r - 1; i >= 0; --i) {
@@ -189,7 +273,14 @@ bool readFormat(FILE* stream, WavSourceState* state) {
     debugTrace("missing WAV data chunk\n");
     return false;
   }
+  const off_t dataStart = ftello(stream);
+  if (dataStart < 0) {
+    debugTrace("could not locate WAV data chunk\n");
+    return false;
+  }
   state->dataLength = dataLength;
+  state->position = static_cast<uint64_t>(dataStart);
+  state->dataEnd = state->position + dataLength;
   return true;
 }
 
@@ -212,13 +303,13 @@ AudioSource* openWavFileSource(const char* fileName) {
     delete state;
     return nullptr;
   }
-  setvbuf(stream.get(), state->buffer, _IOFBF, sizeof state->buffer);
   if (!readFormat(stream.get(), state)) {
     rtpContextDestroy(state->decoder);
     delete source;
     delete state;
     return nullptr;
   }
+  wavSourceAdviseSequential(stream.get(), state->position);
   state->stream = stream.release();
   source->destroy = sourceDestroy;
   source->close = sourceClose;

@@ -9,6 +9,8 @@
 // waits for that read to finish, then closes the file.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "app/audio_endpoint.h"
@@ -26,3 +28,13 @@
 // The platform part: opens `fileName` for reading, close-on-exec, when it
 // names a regular file. Returns nullptr otherwise, without waiting.
 [[nodiscard]] FILE* wavSourceOpenFile(const char* fileName);
+
+// The platform part: reads up to `size` bytes at `offset` of the stream's
+// file, past the stream's buffer and position. Returns the number read (0
+// at the end of the file), or -1 on a read error.
+[[nodiscard]] int64_t wavSourceReadAt(FILE* stream, uint64_t offset,
+                                      void* buffer, size_t size);
+
+// The platform part: advises the system that the file will be read once,
+// front to back, from `offset`. Only advice; nothing fails.
+void wavSourceAdviseSequential(FILE* stream, uint64_t offset);

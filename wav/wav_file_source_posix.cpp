@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "support/debug_trace.h"
@@ -52,4 +53,20 @@ FILE* wavSourceOpenFile(const char* fileName) {
   FILE* stream = ::fdopen(file.get(), "rb");
   if (stream != nullptr) file.release();
   return stream;
+}
+
+int64_t wavSourceReadAt(FILE* stream, uint64_t offset, void* buffer,
+                        size_t size) {
+  for (;;) {
+    const ssize_t got = ::pread(::fileno(stream), buffer, size,
+                                static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<int64_t>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+void wavSourceAdviseSequential(FILE* stream, uint64_t offset) {
+  // Doubles the read-ahead on a file that is not cached yet.
+  (void)::posix_fadvise(::fileno(stream), static_cast<off_t>(offset), 0,
+                        POSIX_FADV_SEQUENTIAL);
 }

@@ -218,6 +218,30 @@ TEST_F(WavFileSourceTest, TruncatedDataDeliversWhatIsThereThenEnds) {
   }
 }
 
+// Data far longer than the source's read buffer, behind a header of odd
+// length and followed by another chunk, comes out whole and in order, in
+// reads of any size.
+TEST_F(WavFileSourceTest, LongDataIsDeliveredWholeAcrossBufferRefills) {
+  const Bytes data = pattern(600001);
+  Bytes bytes = wavBytes({}, data);
+  putText(bytes, "LIST");
+  putLe32(bytes, 4);
+  putText(bytes, "junk");
+  for (const int32_t capacity : {1024, 999}) {
+    SCOPED_TRACE(capacity);
+    AudioSource* source = openWith(bytes);
+    ASSERT_NE(source, nullptr);
+    Bytes all;
+    Bytes block;
+    while (readBlock(source, capacity, &block) == 0 && lastCount_ > 0) {
+      all.insert(all.end(), block.begin(), block.end());
+    }
+    EXPECT_EQ(lastCount_, 0);
+    EXPECT_EQ(all, data);
+    source->destroy(source);
+  }
+}
+
 TEST_F(WavFileSourceTest, ReadAfterCloseFailsWithoutTouchingTheBuffer) {
   AudioSource* source = openWith(wavBytes({}, pattern(100)));
   ASSERT_NE(source, nullptr);

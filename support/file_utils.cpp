@@ -4,10 +4,49 @@ namespace {
 
 bool isSeparator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
 
+// Copies the root of the absolute path `base` into `out` as "/", "X:/" or
+// "//server/share" and sets *rest to the parts after it. A base of no known
+// form gets the root "/" and keeps all its parts. Returns the root's length,
+// or 0 when it does not fit in `size` units with a terminator.
+size_t copyRoot(char16_t* out, const char16_t* base, size_t size,
+                const char16_t** rest) {
+  size_t length = 0;
+  const char16_t* p = base;
+  if (!isSeparator(base[0]) && base[0] != 0 && base[1] == u':' &&
+      (base[2] == 0 || isSeparator(base[2]))) {
+    if (size < 4) return 0;
+    out[length++] = base[0];
+    out[length++] = u':';
+    out[length++] = u'/';
+    p = base[2] == 0 ? base + 2 : base + 3;
+  } else if (isSeparator(base[0]) && isSeparator(base[1]) && base[2] != 0 &&
+             !isSeparator(base[2])) {
+    // Server, then share: ".." never climbs above them.
+    p = base + 2;
+    out[length++] = u'/';
+    for (int part = 0; part < 2 && *p != 0; ++part) {
+      while (isSeparator(*p)) ++p;
+      if (*p == 0) break;
+      if (length + 1 >= size) return 0;
+      out[length++] = u'/';
+      while (*p != 0 && !isSeparator(*p)) {
+        if (length + 1 >= size) return 0;
+        out[length++] = *p++;
+      }
+    }
+  } else {
+    if (size < 2) return 0;
+    out[length++] = u'/';
+  }
+  *rest = p;
+  return length;
+}
+
 // Appends the parts of `path` to the normalised path in `out` (length
-// `*length`, always at least "/"). False when the result does not fit.
-bool appendParts(char16_t* out, size_t* length, const char16_t* path,
-                 size_t size) {
+// `*length`, never shorter than its root of `rootLength` units). False when
+// the result does not fit.
+bool appendParts(char16_t* out, size_t* length, size_t rootLength,
+                 const char16_t* path, size_t size) {
   const char16_t* p = path;
   while (*p != 0) {
     while (isSeparator(*p)) ++p;
@@ -17,13 +56,14 @@ bool appendParts(char16_t* out, size_t* length, const char16_t* path,
     if (partLength == 0 || (partLength == 1 && start[0] == u'.')) continue;
     if (partLength == 2 && start[0] == u'.' && start[1] == u'.') {
       // Up one level; the root is its own parent.
-      while (*length > 1 && out[*length - 1] != u'/') --*length;
-      if (*length > 1) --*length;
+      while (*length > rootLength && out[*length - 1] != u'/') --*length;
+      if (*length > rootLength) --*length;
       continue;
     }
-    const size_t needed = *length + (*length > 1 ? 1 : 0) + partLength + 1;
+    const bool separator = out[*length - 1] != u'/';
+    const size_t needed = *length + (separator ? 1 : 0) + partLength + 1;
     if (needed > size) return false;
-    if (*length > 1) out[(*length)++] = u'/';
+    if (separator) out[(*length)++] = u'/';
     for (size_t i = 0; i < partLength; ++i) out[(*length)++] = start[i];
   }
   return true;
@@ -33,13 +73,15 @@ bool appendParts(char16_t* out, size_t* length, const char16_t* path,
 
 bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
                        const char16_t* path, size_t size) {
-  if (size < 2) return false;
-  size_t length = 1;
-  destination[0] = u'/';
-  if (!isSeparator(path[0]) && !appendParts(destination, &length, base, size)) {
+  const char16_t* baseParts = base;
+  const size_t rootLength = copyRoot(destination, base, size, &baseParts);
+  if (rootLength == 0) return false;
+  size_t length = rootLength;
+  if (!isSeparator(path[0]) &&
+      !appendParts(destination, &length, rootLength, baseParts, size)) {
     return false;
   }
-  if (!appendParts(destination, &length, path, size)) return false;
+  if (!appendParts(destination, &length, rootLength, path, size)) return false;
   destination[length] = 0;
   return true;
 }

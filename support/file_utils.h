@@ -57,15 +57,20 @@ char16_t* ucs2Getcwd(char16_t* buffer, size_t size);
 // without "." and ".." parts or repeated separators, in `destination`
 // (`size` units), and returns `destination`. Works for paths that do not
 // exist (nothing is looked up; symbolic links are not resolved). Both `/`
-// and `\` separate parts; the result uses `/`. Null (errno ERANGE) when the
-// result does not fit; `destination` then holds nothing promised.
+// and `\` separate parts; the result uses the system's separator (`/` on
+// POSIX systems, `\` on Windows, where a bare drive "C:" names its root).
+// Null (errno ERANGE) when the result does not fit; `destination` then holds
+// nothing promised.
 // REQUIRES: path non-null; destination holds `size` units.
 char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
                        size_t size);
 
 // The lexical part of ucs2FullPath: joins a relative `path` to `base` (an
-// absolute path) and normalises the result into `destination`. Returns
-// false when it does not fit.
-// REQUIRES: base starts with a separator; path non-null.
+// absolute path) and normalises the result into `destination`, with `/`
+// between parts. The root is base's: "/", a drive ("C:\" or "C:/", kept as
+// "C:/") or a server and share ("\\server\share", kept as "//server/share");
+// ".." never climbs above it, and a `path` that starts with a separator
+// starts at it. Returns false when it does not fit.
+// REQUIRES: base is absolute in one of those forms; path non-null.
 bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
                        const char16_t* path, size_t size);

@@ -82,6 +82,35 @@ TEST(FileUtilsTest, NormalisesPathsAgainstABase) {
   }
 }
 
+TEST(FileUtilsTest, NormalisesPathsBelowDriveAndServerRoots) {
+  struct Case {
+    const char* base;
+    const char* path;
+    const char* full;
+  };
+  const Case cases[] = {
+      {"C:\\rec", "a\\..\\b.wav", "C:/rec/b.wav"},
+      {"C:/rec", "../../..", "C:/"},
+      {"C:\\", ".", "C:/"},
+      {"C:", "x", "C:/x"},
+      {"Z:\\opt\\bin", "\\abs\\x", "Z:/abs/x"},
+      {"\\\\srv\\share\\dir", "..\\..\\..\\f", "//srv/share/f"},
+      {"//srv/share", "a/./b", "//srv/share/a/b"},
+      {"\\\\srv\\share", "\\top", "//srv/share/top"},
+  };
+  for (const Case& c : cases) {
+    char16_t out[64];
+    ASSERT_TRUE(
+        ucs2NormalisePath(out, wide(c.base).c_str(), wide(c.path).c_str(), 64))
+        << c.path;
+    EXPECT_EQ(c.full, narrow(out)) << c.base << " + " << c.path;
+  }
+  char16_t small[4];
+  EXPECT_TRUE(ucs2NormalisePath(small, u"C:\\", u"", 4));
+  EXPECT_FALSE(ucs2NormalisePath(small, u"C:\\", u"x", 4));
+  EXPECT_FALSE(ucs2NormalisePath(small, u"\\\\server\\s", u"", 4));
+}
+
 TEST(FileUtilsTest, FullPathFailsWhenTheDestinationIsTooSmall) {
   char16_t out[9];
   // "/abc/def" plus its terminator needs exactly 9 units.

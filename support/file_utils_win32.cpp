@@ -1,0 +1,215 @@
+// The file operations over the wide CRT and Win32 calls. Paths are UTF-16
+// already; the utf8* entry points convert from UTF-8 (the program's argv is
+// UTF-8 on Windows). Win32 failures are turned into errno values in one
+// place (errnoFromWin32); GetLastError keeps the system's own code.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+
+#include "support/console_report.h"
+#include "support/file_utils.h"
+#include "support/utf_convert.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+
+namespace {
+
+const wchar_t* asWide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
+
+int errnoFromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_PARAMETER:
+      return EINVAL;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+
+// Sets errno from the calling thread's last Win32 error; returns -1.
+int32_t win32Failure() {
+  errno = errnoFromWin32(GetLastError());
+  return -1;
+}
+
+// The UTF-16 form of the UTF-8 `path`, or false (errno set) when it is
+// null, does not fit kPathUnits units or is not UTF-8.
+bool widePath(const char* path, char16_t (&out)[kPathUnits]) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  if (strnlen(path, kPathUnits) >= kPathUnits) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  const UtfCopyResult copied = utf8ToUcs2Convert(out, path, kPathUnits);
+  if (copied.status == UtfStatus::kOk) return true;
+  errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
+  return false;
+}
+
+// The longest mode the open accepts, in characters.
+constexpr size_t kMaxModeLength = 9;
+
+bool modeUsable(const char* mode) {
+  if (mode != nullptr && std::strlen(mode) <= kMaxModeLength) return true;
+  errno = EINVAL;
+  return false;
+}
+
+DWORD clampedUnits(size_t size) {
+  return size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
+}
+
+}  // namespace
+
+// 'N' opens the descriptor not inheritable already; SetHandleInformation on
+// the OS handle then makes sure of it and reports when it cannot.
+FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
+  if (!modeUsable(mode)) return nullptr;
+  if (path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  wchar_t wideMode[kMaxModeLength + 2];
+  size_t length = 0;
+  for (; mode[length] != '\0'; ++length) {
+    wideMode[length] = static_cast<wchar_t>(static_cast<unsigned char>(mode[length]));
+  }
+  wideMode[length++] = L'N';
+  wideMode[length] = 0;
+  FILE* stream = _wfopen(asWide(path), wideMode);
+  if (stream == nullptr) return nullptr;
+  const HANDLE handle =
+      reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (handle == INVALID_HANDLE_VALUE ||
+      !SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0)) {
+    const int savedErrno = errno;
+    consoleReport("Could not set handle of %ls to non-inherit (%d)\r\n", path,
+                  static_cast<int>(GetLastError()));
+    errno = savedErrno;
+  }
+  return stream;
+}
+
+FILE* utf8FopenNoInherit(const char* path, const char* mode) {
+  char16_t wide[kPathUnits];
+  if (!modeUsable(mode) || !widePath(path, wide)) return nullptr;
+  return ucs2FopenNoInherit(wide, mode);
+}
+
+int32_t ucs2Unlink(const char16_t* path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return _wunlink(asWide(path)) == 0 ? 0 : -1;
+}
+
+int32_t utf8Unlink(const char* path) {
+  char16_t wide[kPathUnits];
+  if (!widePath(path, wide)) return -1;
+  return ucs2Unlink(wide);
+}
+
+int32_t ucs2Mkdir(const char16_t* path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return CreateDirectoryW(asWide(path), nullptr) ? 0 : win32Failure();
+}
+
+int32_t ucs2Chdir(const char16_t* path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return SetCurrentDirectoryW(asWide(path)) ? 0 : win32Failure();
+}
+
+char16_t* ucs2Getcwd(char16_t* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) {
+    errno = buffer == nullptr ? EINVAL : ERANGE;
+    return nullptr;
+  }
+  const DWORD units = clampedUnits(size);
+  const DWORD length =
+      GetCurrentDirectoryW(units, reinterpret_cast<wchar_t*>(buffer));
+  if (length == 0) {
+    win32Failure();
+    return nullptr;
+  }
+  // Too small a buffer gives the units needed, terminator included.
+  if (length >= units) {
+    errno = ERANGE;
+    return nullptr;
+  }
+  return buffer;
+}
+
+// A bare drive ("C:") names the drive's root, not its current directory.
+char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
+                       size_t size) {
+  if (destination == nullptr || path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  char16_t driveRoot[4];
+  if (path[0] != 0 && path[1] == u':' && path[2] == 0) {
+    driveRoot[0] = path[0];
+    driveRoot[1] = u':';
+    driveRoot[2] = u'\\';
+    driveRoot[3] = 0;
+    path = driveRoot;
+  }
+  const DWORD units = clampedUnits(size);
+  if (units == 0) {
+    errno = ERANGE;
+    return nullptr;
+  }
+  const DWORD length =
+      GetFullPathNameW(asWide(path), units,
+                       reinterpret_cast<wchar_t*>(destination), nullptr);
+  if (length == 0) {
+    win32Failure();
+    return nullptr;
+  }
+  if (length >= units) {
+    errno = ERANGE;
+    return nullptr;
+  }
+  return destination;
+}

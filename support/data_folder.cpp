@@ -32,7 +32,7 @@ bool appendPart(char16_t* path, size_t* length, size_t size,
   const bool separator = *length == 0 || !isSeparator(path[*length - 1]);
   const size_t partLength = ucs2Len(part);
   if (*length + (separator ? 1 : 0) + partLength + 1 > size) return false;
-  if (separator) path[(*length)++] = u'/';
+  if (separator) path[(*length)++] = dataFolderSeparator();
   for (size_t i = 0; i <= partLength; ++i) path[*length + i] = part[i];
   *length += partLength;
   return true;
@@ -47,13 +47,7 @@ bool appendNarrow(char16_t* path, size_t* length, size_t size,
 int32_t programFolder(char16_t* destination, size_t size) {
   char16_t path[kPathUnits];
   if (programPath(path, kPathUnits) < 0) return -1;
-  char16_t* slash = ucs2RChr(path, u'/');
-  if (slash == nullptr) return -2;
-  *slash = 0;
-  const size_t length = static_cast<size_t>(slash - path);
-  if (length + 1 > size) return -3;
-  ucs2Cpy(destination, path);
-  return static_cast<int32_t>(length);
+  return dataFolderOfProgram(path, destination, size);
 }
 
 int32_t dataRoot(int32_t kind, char16_t* destination, size_t size) {
@@ -97,6 +91,20 @@ int32_t makeDirSystem(const char16_t* path, void* /*context*/) {
 }
 
 }  // namespace
+
+int32_t dataFolderOfProgram(const char16_t* programPath, char16_t* destination,
+                            size_t size) {
+  const char16_t* separator = nullptr;
+  for (const char16_t* p = programPath; *p != 0; ++p) {
+    if (isSeparator(*p)) separator = p;
+  }
+  if (separator == nullptr) return -2;
+  const size_t length = static_cast<size_t>(separator - programPath);
+  if (length + 1 > size) return -3;
+  for (size_t i = 0; i < length; ++i) destination[i] = programPath[i];
+  destination[length] = 0;
+  return static_cast<int32_t>(length);
+}
 
 int32_t getDataFolder(int32_t kind, char16_t* destination, size_t size) {
   if (destination == nullptr || size == 0) return -1;

@@ -54,8 +54,16 @@ int32_t makeDirTreeWalk(const char16_t* fullPath,
                         int32_t (*makeDir)(const char16_t* path, void* context),
                         void* context);
 
+// The folder part of the executable path `programPath` (cut at its last
+// `/` or `\`) in `destination` (`size` units). Returns its length, -2 when
+// the path has no separator, -3 when the folder does not fit.
+int32_t dataFolderOfProgram(const char16_t* programPath, char16_t* destination,
+                            size_t size);
+
 // The platform parts of getDataFolder: the data root used when the
-// configuration names none, and the common application-data folder (null
-// when the system cannot name it).
+// configuration names none, the common application-data folder (null when
+// the system cannot name it), and the separator put between the parts of a
+// composed folder ('/' on POSIX systems, '\' on Windows).
 const char* dataFolderDefaultRoot(int32_t release);
 const char* dataFolderCommonAppData();
+char16_t dataFolderSeparator();

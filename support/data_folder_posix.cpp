@@ -10,3 +10,5 @@ const char* dataFolderCommonAppData() {
   const char* folder = std::getenv("HEARKENER_COMMON_APPDATA");
   return folder != nullptr && folder[0] != '\0' ? folder : "/var/lib";
 }
+
+char16_t dataFolderSeparator() { return u'/'; }

@@ -100,6 +100,32 @@ TEST(DataFolderTest, EveryKind) {
   EXPECT_EQ(std::filesystem::path(exe).parent_path().string(), folder(0));
 }
 
+TEST(DataFolderTest, ProgramFolderIsCutAtTheLastSeparatorOfEitherKind) {
+  struct Case {
+    const char* program;
+    size_t size;
+    const char* folder;  // or the negative result
+  };
+  const Case cases[] = {
+      {"/usr/bin/hearkener", 64, "/usr/bin"},
+      {"Z:\\work\\build\\hearkener.exe", 64, "Z:\\work\\build"},
+      {"C:\\tools/bin\\hearkener.exe", 64, "C:\\tools/bin"},
+      {"C:/tools\\bin/hearkener.exe", 64, "C:/tools\\bin"},
+      {"/hearkener", 64, ""},
+      {"hearkener.exe", 64, "-2"},
+      {"Z:\\ab\\x.exe", 6, "Z:\\ab"},
+      {"Z:\\ab\\x.exe", 5, "-3"},
+  };
+  for (const Case& c : cases) {
+    std::u16string out(c.size, u'\0');
+    const int32_t length =
+        dataFolderOfProgram(wide(c.program).c_str(), &out[0], c.size);
+    out.resize(length < 0 ? 0 : static_cast<size_t>(length));
+    EXPECT_EQ(c.folder, length < 0 ? std::to_string(length) : narrow(out))
+        << c.program;
+  }
+}
+
 TEST(DataFolderTest, DataRootByReleaseAndConfiguration) {
   {
     GlobalsOverride globals(4, "");

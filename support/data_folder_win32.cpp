@@ -30,3 +30,5 @@ const char* dataFolderCommonAppData() {
   });
   return found ? folder : nullptr;
 }
+
+char16_t dataFolderSeparator() { return u'\\'; }

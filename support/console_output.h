@@ -1,8 +1,9 @@
 // Console text output: UTF-16 message text turned into the bytes of the
 // character set of the user's locale and written to the standard error
 // stream. What the character set cannot show becomes '?', and so does an
-// unpaired surrogate. The platform part (console_output_posix.cpp) finds the
-// character set and writes; the encoders here are also used on their own.
+// unpaired surrogate. The platform part (console_output_posix.cpp,
+// console_output_win32.cpp) finds the character set and writes; the
+// encoders here are also used on their own.
 //
 // Thread-safety: callable from any thread. The encoders share no state;
 // consoleWriteText keeps the character set and converter of the run behind
@@ -31,9 +32,10 @@ size_t consoleEncodeAscii(const char16_t* units, size_t count, char* out,
                           size_t outSize);
 
 // Encodes `count` units in the character set named `charset` (a name that
-// nl_langinfo(CODESET) reports, e.g. "UTF-8", "ISO-8859-1"). UTF-8 is
-// encoded directly, other sets through the system's converter; when that
-// does not know the set, ASCII is used. Returns the bytes stored; text that
+// consoleCharset reports: on POSIX systems what nl_langinfo(CODESET) says,
+// e.g. "UTF-8", "ISO-8859-1"; on Windows "UTF-8" or "CP" and the code page
+// number, e.g. "CP1252"). UTF-8 is encoded directly, other sets through the
+// system's converter; when that does not know the set, ASCII is used. Returns the bytes stored; text that
 // does not fit in outSize is cut at a character boundary.
 size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
                      char* out, size_t outSize);
@@ -41,6 +43,8 @@ size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
 // The character set of the user's locale, as the environment (LC_ALL,
 // LC_CTYPE, LANG) names it at the time of the call, copied into `name`
 // (nameSize bytes, terminated). An unknown locale gives the C locale's set.
+// On Windows it is the console output code page (the ANSI code page without
+// a console), named as consoleEncode reads it.
 // REQUIRES: nameSize >= 1.
 void consoleCharset(char* name, size_t nameSize);
 

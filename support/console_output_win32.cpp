@@ -1,0 +1,196 @@
+// The console's character set on Windows is the console output code page
+// (GetConsoleOutputCP), or the ANSI code page when the process has no
+// console. Its "name" for the portable interface is "UTF-8" for code page
+// 65001 and "CP<number>" for every other one; consoleEncode reads such a
+// name back. consoleWriteText looks the code page up once per run (the first
+// message) and writes each message with one WriteFile on the standard error
+// handle, bytes as they are: "\r\n" stays "\r\n".
+#include <windows.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#include "support/console_output.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+
+namespace {
+
+constexpr UINT kUtf8CodePage = 65001;
+// Code pages from here up take no default character (the ISO-2022 family,
+// UTF-7 and others).
+constexpr UINT kFirstCodePageWithoutDefault = 50000;
+
+char foldAscii(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+bool equalIgnoringCase(const char* a, const char* b) {
+  while (*a != '\0' && foldAscii(*a) == foldAscii(*b)) {
+    ++a;
+    ++b;
+  }
+  return *a == '\0' && *b == '\0';
+}
+
+// The code page of a charset name: "UTF-8"/"UTF8" and "CP<n>"; 0 for any
+// other name (ASCII then).
+UINT codePageOfName(const char* charset) {
+  if (equalIgnoringCase(charset, "UTF-8") || equalIgnoringCase(charset, "UTF8")) {
+    return kUtf8CodePage;
+  }
+  if (foldAscii(charset[0]) != 'C' || foldAscii(charset[1]) != 'P') return 0;
+  const char* p = charset + 2;
+  uint32_t number = 0;
+  if (*p == '\0') return 0;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || number > 0xFFFF) return 0;
+    number = number * 10 + static_cast<uint32_t>(*p - '0');
+  }
+  return number <= 0xFFFF ? static_cast<UINT>(number) : 0;
+}
+
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// WideCharToMultiByte of `count` units; 0 when it fails or does not fit.
+size_t convert(UINT codePage, const char16_t* units, size_t count, char* out,
+               size_t outSize) {
+  if (count == 0 || count > 0x7FFFFFFF) return 0;
+  const int outBytes =
+      outSize > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(outSize);
+  const char* replacement =
+      codePage < kFirstCodePageWithoutDefault ? "?" : nullptr;
+  const int written = WideCharToMultiByte(
+      codePage, 0, reinterpret_cast<const wchar_t*>(units),
+      static_cast<int>(count), outBytes > 0 ? out : nullptr, outBytes,
+      replacement, nullptr);
+  return written > 0 ? static_cast<size_t>(written) : 0;
+}
+
+// Encodes in `codePage`; text that does not fit is cut before the first
+// character that does not fit whole. A code page the system does not know
+// gives ASCII.
+size_t encodeCodePage(UINT codePage, const char16_t* units, size_t count,
+                      char* out, size_t outSize) {
+  if (count == 0) return 0;
+  if (!IsValidCodePage(codePage)) {
+    return consoleEncodeAscii(units, count, out, outSize);
+  }
+  const size_t whole = convert(codePage, units, count, out, outSize);
+  if (whole > 0) return whole;
+  // Too long for `out` (or refused as a whole): one character at a time.
+  size_t written = 0;
+  size_t i = 0;
+  while (i < count) {
+    const size_t take = i + 1 < count && isHighSurrogate(units[i]) &&
+                                isLowSurrogate(units[i + 1])
+                            ? 2
+                            : 1;
+    char bytes[16];
+    size_t length = convert(codePage, units + i, take, bytes, sizeof bytes);
+    if (length == 0) {
+      bytes[0] = kConsoleReplacement;
+      length = 1;
+    }
+    if (outSize - written < length) break;
+    for (size_t b = 0; b < length; ++b) out[written++] = bytes[b];
+    i += take;
+  }
+  return written;
+}
+
+size_t encodeIn(UINT codePage, const char16_t* units, size_t count, char* out,
+                size_t outSize) {
+  if (codePage == kUtf8CodePage) {
+    return consoleEncodeUtf8(units, count, out, outSize);
+  }
+  if (codePage == 0) return consoleEncodeAscii(units, count, out, outSize);
+  return encodeCodePage(codePage, units, count, out, outSize);
+}
+
+UINT consoleCodePage() {
+  const UINT console = GetConsoleOutputCP();
+  return console != 0 ? console : GetACP();
+}
+
+// The code page of consoleWriteText, looked up on the first message (or
+// after consoleCharsetReload) and kept for the run.
+class ConsoleCodePage {
+ public:
+  UINT get() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!loaded_) {
+      codePage_ = consoleCodePage();
+      loaded_ = true;
+    }
+    return codePage_;
+  }
+
+  void reload() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    loaded_ = false;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool loaded_ = false;
+  UINT codePage_ = 0;
+};
+
+// Never destroyed: a thread may write a message while the process exits.
+ConsoleCodePage& cachedCodePage() {
+  static ConsoleCodePage* const codePage = new ConsoleCodePage;
+  return *codePage;
+}
+
+// Writes all `length` bytes to the standard error handle unless it stops
+// taking them. Returns the bytes written.
+size_t writeStandardError(const char* bytes, size_t length) {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return 0;
+  size_t done = 0;
+  while (done < length) {
+    const DWORD chunk = length - done > 0x7FFFFFFF
+                            ? 0x7FFFFFFF
+                            : static_cast<DWORD>(length - done);
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes + done, chunk, &written, nullptr) ||
+        written == 0) {
+      break;
+    }
+    done += written;
+  }
+  return done;
+}
+
+}  // namespace
+
+size_t consoleEncode(const char* charset, const char16_t* units, size_t count,
+                     char* out, size_t outSize) {
+  return encodeIn(codePageOfName(charset), units, count, out, outSize);
+}
+
+void consoleCharset(char* name, size_t nameSize) {
+  const UINT codePage = consoleCodePage();
+  if (codePage == kUtf8CodePage) {
+    std::snprintf(name, nameSize, "UTF-8");
+  } else {
+    std::snprintf(name, nameSize, "CP%u", static_cast<unsigned>(codePage));
+  }
+}
+
+void consoleCharsetReload() { cachedCodePage().reload(); }
+
+int32_t consoleWriteText(const char16_t* units, size_t count) {
+  char bytes[kConsoleBytes];
+  const size_t length =
+      encodeIn(cachedCodePage().get(), units, count, bytes, sizeof bytes);
+  const int savedErrno = errno;
+  const DWORD savedError = GetLastError();
+  const size_t written = writeStandardError(bytes, length);
+  SetLastError(savedError);
+  errno = savedErrno;
+  return static_cast<int32_t>(written);
+}

@@ -1,0 +1,339 @@
+// OutputFile over Win32 file handles, each held as a C runtime descriptor
+// (which owns and closes it). Names are UTF-8, converted to UTF-16 at the
+// system call. Errors are kept as errno values, so that callers can report
+// them with strerror on every platform.
+//
+// The hold against other runs is an exclusive lock of one byte far beyond
+// any real length: other programs may still read the recording while it is
+// being written, as on POSIX systems, but a second run's lock fails. The
+// handles share reading, writing and deletion, so that the run's own input
+// is recognised by its identity rather than refused by a sharing violation.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "support/utf_convert.h"
+#include "wav/output_file.h"
+
+namespace {
+
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr uint64_t kHoldOffset = uint64_t{1} << 62;
+// The longest piece one ReadFile or WriteFile is asked for.
+constexpr size_t kMaxPieceBytes = size_t{1} << 30;
+
+// The errno value for a Win32 error code.
+int errnoOf(DWORD error) {
+  struct Mapping {
+    DWORD error;
+    int errnoValue;
+  };
+  static constexpr Mapping kMappings[] = {
+      {ERROR_FILE_NOT_FOUND, ENOENT},
+      {ERROR_PATH_NOT_FOUND, ENOENT},
+      {ERROR_INVALID_DRIVE, ENOENT},
+      {ERROR_BAD_NETPATH, ENOENT},
+      {ERROR_ACCESS_DENIED, EACCES},
+      {ERROR_WRITE_PROTECT, EACCES},
+      {ERROR_SHARING_VIOLATION, EBUSY},
+      {ERROR_LOCK_VIOLATION, EBUSY},
+      {ERROR_FILE_EXISTS, EEXIST},
+      {ERROR_ALREADY_EXISTS, EEXIST},
+      {ERROR_DISK_FULL, ENOSPC},
+      {ERROR_HANDLE_DISK_FULL, ENOSPC},
+      {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+      {ERROR_OUTOFMEMORY, ENOMEM},
+      {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+      {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+      {ERROR_INVALID_HANDLE, EBADF},
+      {ERROR_INVALID_NAME, EINVAL},
+      {ERROR_INVALID_PARAMETER, EINVAL},
+      {ERROR_NEGATIVE_SEEK, EINVAL},
+      {ERROR_DIRECTORY, ENOTDIR},
+  };
+  for (const Mapping& mapping : kMappings) {
+    if (mapping.error == error) return mapping.errnoValue;
+  }
+  return EIO;
+}
+
+int lastErrno() { return errnoOf(::GetLastError()); }
+
+// `name` as UTF-16 in *wide. False (errno value in *error) when it is empty
+// or not UTF-8.
+bool wideName(const char* name, std::u16string* wide, int* error) {
+  if (name == nullptr || name[0] == '\0') {
+    *error = ENOENT;
+    return false;
+  }
+  wide->assign(std::strlen(name) + 1, u'\0');
+  if (utf8ToUcs2Convert(&(*wide)[0], name, wide->size()).status !=
+      UtfStatus::kOk) {
+    *error = EINVAL;
+    return false;
+  }
+  return true;
+}
+
+const wchar_t* asWide(const std::u16string& name) {
+  return reinterpret_cast<const wchar_t*>(name.c_str());
+}
+
+HANDLE handleOf(int descriptor) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
+}
+
+// The volume serial number and file index of an open file, as device and
+// inode.
+bool identityOfHandle(HANDLE file, FileIdentity* identity,
+                      DWORD* attributes = nullptr) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  identity->device = info.dwVolumeSerialNumber;
+  identity->inode = static_cast<uint64_t>(info.nFileIndexHigh) << 32 |
+                    info.nFileIndexLow;
+  identity->known = true;
+  if (attributes != nullptr) *attributes = info.dwFileAttributes;
+  return true;
+}
+
+OVERLAPPED overlappedAt(uint64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+// Closes a handle that no descriptor owns.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+FileIdentity fileIdentityOfPath(const char* name) {
+  std::u16string wide;
+  int error = 0;
+  if (!wideName(name, &wide, &error)) return FileIdentity();
+  // FILE_FLAG_BACKUP_SEMANTICS: folders have identities too.
+  const ScopedHandle file(::CreateFileW(asWide(wide), FILE_READ_ATTRIBUTES,
+                                        kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FileIdentity identity;
+  if (file.get() == INVALID_HANDLE_VALUE ||
+      !identityOfHandle(file.get(), &identity)) {
+    return FileIdentity();
+  }
+  return identity;
+}
+
+OutputFile::~OutputFile() { close(); }
+
+OutputFile::OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    descriptor_ = other.descriptor_;
+    created_ = other.created_;
+    lastError_ = other.lastError_;
+    identity_ = other.identity_;
+    other.descriptor_ = -1;
+  }
+  return *this;
+}
+
+OutputOpenStatus OutputFile::open(const char* name, OutputOpenMode mode,
+                                  const FileIdentity& input) {
+  close();
+  created_ = false;
+  std::u16string wide;
+  if (!wideName(name, &wide, &lastError_)) return OutputOpenStatus::kFailed;
+  // An existing file is opened as it is; only a missing one is created, and
+  // then exclusively, so that nothing found at the name is ever truncated
+  // before it has been checked.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool made = false;
+  for (int attempt = 0; attempt < 3 && file == INVALID_HANDLE_VALUE;
+       ++attempt) {
+    file = ::CreateFileW(asWide(wide), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE ||
+        ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+      break;
+    }
+    file = ::CreateFileW(asWide(wide), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      made = true;
+    } else if (::GetLastError() != ERROR_FILE_EXISTS) {
+      break;
+    }
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    lastError_ = lastErrno();
+    return OutputOpenStatus::kFailed;
+  }
+  const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                           _O_RDWR | _O_BINARY);
+  if (descriptor < 0) {
+    ::CloseHandle(file);
+    lastError_ = EMFILE;
+    return OutputOpenStatus::kFailed;
+  }
+  descriptor_ = descriptor;
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    lastError_ = EINVAL;
+    close();
+    return OutputOpenStatus::kNotRegular;
+  }
+  if (!identityOfHandle(file, &identity_)) {
+    lastError_ = lastErrno();
+    close();
+    return OutputOpenStatus::kFailed;
+  }
+  if (sameFile(identity_, input)) {
+    lastError_ = EINVAL;
+    close();
+    return OutputOpenStatus::kSameAsInput;
+  }
+  OVERLAPPED hold = overlappedAt(kHoldOffset);
+  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                    0, 1, 0, &hold)) {
+    const DWORD error = ::GetLastError();
+    lastError_ = errnoOf(error);
+    close();
+    return error == ERROR_LOCK_VIOLATION ? OutputOpenStatus::kBusy
+                                         : OutputOpenStatus::kFailed;
+  }
+  if (mode == OutputOpenMode::kReplace && !made && length() != 0 &&
+      !truncate(0)) {
+    close();
+    return OutputOpenStatus::kFailed;
+  }
+  created_ = made || mode == OutputOpenMode::kReplace;
+  return OutputOpenStatus::kOk;
+}
+
+int64_t OutputFile::length() {
+  LARGE_INTEGER size{};
+  if (descriptor_ < 0 || !::GetFileSizeEx(handleOf(descriptor_), &size)) {
+    lastError_ = descriptor_ < 0 ? EBADF : lastErrno();
+    return -1;
+  }
+  return static_cast<int64_t>(size.QuadPart);
+}
+
+bool OutputFile::readAt(uint64_t offset, void* bytes, size_t size) {
+  auto* at = static_cast<uint8_t*>(bytes);
+  while (size > 0) {
+    const size_t piece = size < kMaxPieceBytes ? size : kMaxPieceBytes;
+    OVERLAPPED where = overlappedAt(offset);
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(descriptor_), at, static_cast<DWORD>(piece), &got,
+                    &where)) {
+      const DWORD error = ::GetLastError();
+      lastError_ = error == ERROR_HANDLE_EOF ? 0 : errnoOf(error);
+      return false;
+    }
+    if (got == 0) {
+      lastError_ = 0;
+      return false;
+    }
+    at += got;
+    size -= got;
+    offset += got;
+  }
+  return true;
+}
+
+bool OutputFile::writeAt(uint64_t offset, const void* bytes, size_t size,
+                         size_t* written) {
+  const auto* at = static_cast<const uint8_t*>(bytes);
+  size_t done = 0;
+  bool ok = true;
+  while (done < size) {
+    const size_t left = size - done;
+    const size_t piece = left < kMaxPieceBytes ? left : kMaxPieceBytes;
+    OVERLAPPED where = overlappedAt(offset + done);
+    DWORD put = 0;
+    if (!::WriteFile(handleOf(descriptor_), at + done,
+                     static_cast<DWORD>(piece), &put, &where)) {
+      lastError_ = lastErrno();
+      ok = false;
+      break;
+    }
+    if (put == 0) {
+      lastError_ = ENOSPC;
+      ok = false;
+      break;
+    }
+    done += put;
+  }
+  if (written != nullptr) *written = done;
+  return ok;
+}
+
+bool OutputFile::truncate(uint64_t length) {
+  const HANDLE file = handleOf(descriptor_);
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(length);
+  if (file != INVALID_HANDLE_VALUE &&
+      ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) &&
+      ::SetEndOfFile(file)) {
+    return true;
+  }
+  lastError_ = file == INVALID_HANDLE_VALUE ? EBADF : lastErrno();
+  return false;
+}
+
+void OutputFile::close() {
+  if (descriptor_ >= 0) {
+    ::_close(descriptor_);  // closes the handle, which releases the lock
+    descriptor_ = -1;
+  }
+}
+
+bool outputFileRemoveIfSame(const char* name, const FileIdentity& identity) {
+  std::u16string wide;
+  int error = 0;
+  if (!wideName(name, &wide, &error)) return false;
+  // The link itself, never what it leads to; the very file checked is the
+  // one marked for deletion, so nothing put at the name meanwhile is lost.
+  const ScopedHandle file(::CreateFileW(
+      asWide(wide), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE ||
+      ::GetFileType(file.get()) != FILE_TYPE_DISK) {
+    return false;
+  }
+  FileIdentity found;
+  DWORD attributes = 0;
+  if (!identityOfHandle(file.get(), &found, &attributes) ||
+      (attributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      !sameFile(found, identity)) {
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(file.get(), FileDispositionInfo,
+                                      &disposition, sizeof disposition) != 0;
+}

@@ -7,6 +7,42 @@ if(NOT WIN32)
   target_link_libraries(hearkener_core PUBLIC PkgConfig::ALSA)
 endif()
 
+# The Windows program links the codec libraries statically, as
+# scripts/build-windows-deps.sh cross-built them into the prefix
+# HEARKENER_WINDOWS_DEPS (searched through the toolchain file's find root);
+# their headers want BCG729_STATIC and LIBSPANDSP_EXPORTS in every consumer.
+if(WIN32)
+  if(NOT HEARKENER_WINDOWS_DEPS)
+    message(FATAL_ERROR "set HEARKENER_WINDOWS_DEPS to the prefix that "
+      "scripts/build-windows-deps.sh filled (scripts/build-windows.sh does)")
+  endif()
+  set(HEARKENER_CODEC_HEADERS gsm.h bcg729/decoder.h spandsp/g722.h
+    libavcodec/avcodec.h)
+  set(HEARKENER_CODEC_INCLUDE_DIRS)
+  foreach(header ${HEARKENER_CODEC_HEADERS})
+    string(MAKE_C_IDENTIFIER "HEARKENER_DIR_${header}" var)
+    find_path(${var} ${header} REQUIRED)
+    list(APPEND HEARKENER_CODEC_INCLUDE_DIRS ${${var}})
+  endforeach()
+  list(REMOVE_DUPLICATES HEARKENER_CODEC_INCLUDE_DIRS)
+  set(HEARKENER_CODEC_STATIC_LIBRARIES)
+  foreach(name gsm bcg729 spandsp avcodec avutil)
+    find_library(HEARKENER_LIB_${name} NAMES lib${name}.a REQUIRED)
+    list(APPEND HEARKENER_CODEC_STATIC_LIBRARIES ${HEARKENER_LIB_${name}})
+  endforeach()
+  add_library(hearkener_codec_libraries INTERFACE)
+  target_include_directories(hearkener_codec_libraries INTERFACE
+    ${HEARKENER_CODEC_INCLUDE_DIRS})
+  target_compile_definitions(hearkener_codec_libraries INTERFACE
+    BCG729_STATIC LIBSPANDSP_EXPORTS)
+  # After the codecs: what libavcodec and libavutil use of the system.
+  target_link_libraries(hearkener_codec_libraries INTERFACE
+    ${HEARKENER_CODEC_STATIC_LIBRARIES} bcrypt ole32 user32 atomic)
+  target_link_libraries(hearkener_core PUBLIC hearkener_codec_libraries)
+  message(STATUS "codec libraries linked from ${HEARKENER_WINDOWS_DEPS}")
+  return()
+endif()
+
 # The speech decoders of the media path (codecs/): spandsp (G.722), bcg729
 # (G.729 Annex A), libavcodec and libavutil (G.726) and libgsm (GSM 06.10),
 # which ships no pkg-config file.

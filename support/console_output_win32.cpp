@@ -55,48 +55,88 @@ bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // WideCharToMultiByte of `count` units; 0 when it fails or does not fit.
+// Where the code page takes a default character, what it lacks becomes '?'
+// and is not replaced by a look-alike (no best fit).
 size_t convert(UINT codePage, const char16_t* units, size_t count, char* out,
                size_t outSize) {
   if (count == 0 || count > 0x7FFFFFFF) return 0;
   const int outBytes =
       outSize > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(outSize);
-  const char* replacement =
-      codePage < kFirstCodePageWithoutDefault ? "?" : nullptr;
-  const int written = WideCharToMultiByte(
-      codePage, 0, reinterpret_cast<const wchar_t*>(units),
-      static_cast<int>(count), outBytes > 0 ? out : nullptr, outBytes,
-      replacement, nullptr);
+  const bool takesDefault = codePage < kFirstCodePageWithoutDefault;
+  const auto run = [&](DWORD flags) {
+    return WideCharToMultiByte(
+        codePage, flags, reinterpret_cast<const wchar_t*>(units),
+        static_cast<int>(count), outBytes > 0 ? out : nullptr, outBytes,
+        takesDefault ? "?" : nullptr, nullptr);
+  };
+  int written = run(takesDefault ? WC_NO_BEST_FIT_CHARS : 0);
+  if (written == 0 && takesDefault && GetLastError() == ERROR_INVALID_FLAGS) {
+    written = run(0);
+  }
   return written > 0 ? static_cast<size_t>(written) : 0;
 }
 
+bool isPairAt(const char16_t* units, size_t count, size_t i) {
+  return i + 1 < count && isHighSurrogate(units[i]) &&
+         isLowSurrogate(units[i + 1]);
+}
+
+// Encodes `count` units that hold no surrogate pair, whole or, when that
+// does not fit, unit by unit up to the first that does not fit. Sets
+// *complete when all were stored.
+size_t encodeRun(UINT codePage, const char16_t* units, size_t count, char* out,
+                 size_t outSize, bool* complete) {
+  const size_t whole = convert(codePage, units, count, out, outSize);
+  *complete = whole > 0;
+  if (*complete) return whole;
+  size_t written = 0;
+  for (size_t i = 0; i < count; ++i) {
+    char bytes[16];
+    size_t length = convert(codePage, units + i, 1, bytes, sizeof bytes);
+    if (length == 0) {
+      bytes[0] = kConsoleReplacement;
+      length = 1;
+    }
+    if (outSize - written < length) return written;
+    for (size_t b = 0; b < length; ++b) out[written++] = bytes[b];
+  }
+  *complete = true;
+  return written;
+}
+
 // Encodes in `codePage`; text that does not fit is cut before the first
-// character that does not fit whole. A code page the system does not know
-// gives ASCII.
+// character that does not fit whole. A character outside the BMP is one
+// '?' where the code page cannot show it (every page that takes a default
+// character). A code page the system does not know gives ASCII.
 size_t encodeCodePage(UINT codePage, const char16_t* units, size_t count,
                       char* out, size_t outSize) {
-  if (count == 0) return 0;
   if (!IsValidCodePage(codePage)) {
     return consoleEncodeAscii(units, count, out, outSize);
   }
-  const size_t whole = convert(codePage, units, count, out, outSize);
-  if (whole > 0) return whole;
-  // Too long for `out` (or refused as a whole): one character at a time.
   size_t written = 0;
   size_t i = 0;
   while (i < count) {
-    const size_t take = i + 1 < count && isHighSurrogate(units[i]) &&
-                                isLowSurrogate(units[i + 1])
-                            ? 2
-                            : 1;
+    size_t end = i;
+    while (end < count && !isPairAt(units, count, end)) ++end;
+    if (end > i) {
+      bool complete = false;
+      written += encodeRun(codePage, units + i, end - i, out + written,
+                           outSize - written, &complete);
+      if (!complete) break;
+      i = end;
+      continue;
+    }
     char bytes[16];
-    size_t length = convert(codePage, units + i, take, bytes, sizeof bytes);
+    size_t length = codePage < kFirstCodePageWithoutDefault
+                        ? 0
+                        : convert(codePage, units + i, 2, bytes, sizeof bytes);
     if (length == 0) {
       bytes[0] = kConsoleReplacement;
       length = 1;
     }
     if (outSize - written < length) break;
     for (size_t b = 0; b < length; ++b) out[written++] = bytes[b];
-    i += take;
+    i += 2;
   }
   return written;
 }

@@ -1,0 +1,381 @@
+// The crash handler on Windows: an unhandled-exception filter, plus a
+// SIGABRT handler for the runtime's abort (std::terminate included), which
+// raises no exception. The report is a short text file at the report path
+// (application, exception code, address, process, thread, time) and a
+// minidump beside it ("<report>.dmp") written with dbghelp's
+// MiniDumpWriteDump. dbghelp is loaded at installation, never during a
+// crash, and the dump is written from a thread of its own, since the
+// crashing thread may have no stack left (stack overflow).
+//
+// After the report the process ends with the exception code as its exit
+// status (the filter returns EXCEPTION_EXECUTE_HANDLER; no system dialog or
+// debugger is started); an abort ends as the runtime's abort does.
+#include <windows.h>
+#include <dbghelp.h>
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+
+#include "support/crash_handler.h"
+#include "support/file_utils.h"
+#include "support/utf_convert.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+
+namespace {
+
+// Numbers tried after the plain report name: "-2" up to this.
+constexpr int kMaxReportNumber = 99;
+// How long a second crashing thread waits for the first one's report, and
+// the first one for its writer thread.
+constexpr DWORD kWaitForReportMs = 30 * 1000;
+// Room after the report path for "-99" and ".dmp".
+constexpr size_t kSuffixUnits = 8;
+
+char appName[256] = "?";
+char supportEMail[256];
+wchar_t reportPath[kPathUnits];
+int32_t activityType = 0;
+int32_t reportFlags = 0;
+volatile LONG reporting = 0;
+
+using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(
+    HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
+    PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
+MiniDumpWriteDumpFunction miniDumpWriteDump = nullptr;
+
+// A small line builder: no allocation, no locale, no CRT streams.
+struct Line {
+  char text[512];
+  size_t length = 0;
+
+  void add(const char* s) {
+    while (*s != '\0' && length < sizeof text) text[length++] = *s++;
+  }
+  void addDecimal(unsigned long long value) {
+    char digits[24];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0 && length < sizeof text) text[length++] = digits[--count];
+  }
+  void addPadded(unsigned value) {
+    if (value < 10) add("0");
+    addDecimal(value);
+  }
+  void addHex(uintptr_t value, int digits) {
+    add("0x");
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+      const unsigned digit = static_cast<unsigned>(value >> shift) & 0xF;
+      if (length < sizeof text) {
+        text[length++] =
+            static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
+      }
+    }
+  }
+  void writeTo(HANDLE file) {
+    size_t done = 0;
+    while (done < length) {
+      DWORD written = 0;
+      if (!WriteFile(file, text + done, static_cast<DWORD>(length - done),
+                     &written, nullptr) ||
+          written == 0) {
+        break;
+      }
+      done += written;
+    }
+    length = 0;
+  }
+};
+
+const char* exceptionName(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+      return "EXCEPTION_ACCESS_VIOLATION";
+    case EXCEPTION_STACK_OVERFLOW:
+      return "EXCEPTION_STACK_OVERFLOW";
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+      return "EXCEPTION_ILLEGAL_INSTRUCTION";
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return "EXCEPTION_PRIV_INSTRUCTION";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return "EXCEPTION_INT_DIVIDE_BY_ZERO";
+    case EXCEPTION_INT_OVERFLOW:
+      return "EXCEPTION_INT_OVERFLOW";
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return "EXCEPTION_FLT_DIVIDE_BY_ZERO";
+    case EXCEPTION_FLT_INVALID_OPERATION:
+      return "EXCEPTION_FLT_INVALID_OPERATION";
+    case EXCEPTION_IN_PAGE_ERROR:
+      return "EXCEPTION_IN_PAGE_ERROR";
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+      return "EXCEPTION_DATATYPE_MISALIGNMENT";
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return "EXCEPTION_ARRAY_BOUNDS_EXCEEDED";
+    case EXCEPTION_BREAKPOINT:
+      return "EXCEPTION_BREAKPOINT";
+    case EXCEPTION_NONCONTINUABLE_EXCEPTION:
+      return "EXCEPTION_NONCONTINUABLE_EXCEPTION";
+    case 0xC0000374:
+      return "STATUS_HEAP_CORRUPTION";
+    case 0xC0000409:
+      return "STATUS_STACK_BUFFER_OVERRUN";
+    default:
+      return "?";
+  }
+}
+
+// UTC calendar time of the crash.
+void addTime(Line* line) {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  line->addDecimal(now.wYear);
+  line->add("-");
+  line->addPadded(now.wMonth);
+  line->add("-");
+  line->addPadded(now.wDay);
+  line->add(" ");
+  line->addPadded(now.wHour);
+  line->add(":");
+  line->addPadded(now.wMinute);
+  line->add(":");
+  line->addPadded(now.wSecond);
+  line->add(" UTC");
+}
+
+// What the report says about the cause: the exception record, or SIGABRT
+// when there is none.
+void writeReport(HANDLE file, const EXCEPTION_RECORD* record,
+                 const wchar_t* dumpName) {
+  Line line;
+  line.add("Crash report\r\napplication: ");
+  line.add(appName);
+  if (record != nullptr) {
+    line.add("\r\nexception: ");
+    line.addHex(record->ExceptionCode, 8);
+    line.add(" (");
+    line.add(exceptionName(record->ExceptionCode));
+    line.add(")\r\naddress: ");
+    line.addHex(reinterpret_cast<uintptr_t>(record->ExceptionAddress), 16);
+    if ((record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION ||
+         record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR) &&
+        record->NumberParameters >= 2) {
+      const ULONG_PTR kind = record->ExceptionInformation[0];
+      line.add(kind == 0   ? "\r\naccess: read of "
+               : kind == 8 ? "\r\naccess: execution of "
+                           : "\r\naccess: write of ");
+      line.addHex(record->ExceptionInformation[1], 16);
+    }
+  } else {
+    line.add("\r\nexception: SIGABRT (abort)\r\naddress: none");
+  }
+  line.add("\r\nprocess: ");
+  line.addDecimal(GetCurrentProcessId());
+  line.add("\r\nthread: ");
+  line.addDecimal(GetCurrentThreadId());
+  line.add("\r\ntime: ");
+  addTime(&line);
+  if (supportEMail[0] != '\0') {
+    line.add("\r\nsupport: ");
+    line.add(supportEMail);
+  }
+  line.writeTo(file);
+  if (dumpName != nullptr) {
+    char name[3 * kPathUnits];
+    if (ucs2ToUtf8Convert(name, reinterpret_cast<const char16_t*>(dumpName),
+                          sizeof name)
+            .status == UtfStatus::kOk) {
+      line.add("\r\nminidump: ");
+      line.writeTo(file);
+      DWORD written = 0;
+      size_t length = 0;
+      while (name[length] != '\0') ++length;
+      WriteFile(file, name, static_cast<DWORD>(length), &written, nullptr);
+    }
+  }
+  line.add("\r\nend of report\r\n");
+  line.writeTo(file);
+}
+
+// Creates the report file: the report path, or the first of "<path>-2" ...
+// "<path>-99" that does not exist, and stores the name used in `path`.
+// Never opens an existing file. Returns the handle or INVALID_HANDLE_VALUE.
+HANDLE createReportFile(wchar_t* path) {
+  size_t length = 0;
+  while (reportPath[length] != 0) {
+    path[length] = reportPath[length];
+    ++length;
+  }
+  for (int number = 1; number <= kMaxReportNumber; ++number) {
+    size_t end = length;
+    if (number > 1) {
+      path[end++] = L'-';
+      if (number >= 10) path[end++] = static_cast<wchar_t>(L'0' + number / 10);
+      path[end++] = static_cast<wchar_t>(L'0' + number % 10);
+    }
+    path[end] = 0;
+    const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Writes the minidump to "<report>.dmp". True when it was written.
+bool writeMiniDump(const wchar_t* path, DWORD threadId,
+                   EXCEPTION_POINTERS* pointers) {
+  if (miniDumpWriteDump == nullptr) return false;
+  const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  MINIDUMP_EXCEPTION_INFORMATION exception;
+  exception.ThreadId = threadId;
+  exception.ExceptionPointers = pointers;
+  exception.ClientPointers = FALSE;
+  const MINIDUMP_TYPE type =
+      (reportFlags & kCrashFlagDetailedMode) != 0
+          ? static_cast<MINIDUMP_TYPE>(MiniDumpWithDataSegs |
+                                       MiniDumpWithIndirectlyReferencedMemory)
+          : MiniDumpNormal;
+  const BOOL written = miniDumpWriteDump(
+      GetCurrentProcess(), GetCurrentProcessId(), file, type,
+      pointers != nullptr ? &exception : nullptr, nullptr, nullptr);
+  FlushFileBuffers(file);
+  CloseHandle(file);
+  if (!written) DeleteFileW(path);
+  return written != FALSE;
+}
+
+struct CrashJob {
+  EXCEPTION_POINTERS* pointers;  // null for an abort
+  DWORD threadId;                // the crashing thread
+};
+
+DWORD WINAPI writeCrashReport(void* argument) {
+  const CrashJob* job = static_cast<const CrashJob*>(argument);
+  wchar_t path[kPathUnits + kSuffixUnits];
+  const HANDLE file = createReportFile(path);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  size_t length = 0;
+  while (path[length] != 0) ++length;
+  const wchar_t kDump[] = L".dmp";
+  for (size_t i = 0; i < sizeof kDump / sizeof kDump[0]; ++i) {
+    path[length + i] = kDump[i];
+  }
+  const bool dumped = writeMiniDump(path, job->threadId, job->pointers);
+  writeReport(file,
+              job->pointers != nullptr ? job->pointers->ExceptionRecord
+                                       : nullptr,
+              dumped ? path : nullptr);
+  FlushFileBuffers(file);
+  CloseHandle(file);
+  return 0;
+}
+
+// Writes the report once per process; a second crashing thread waits for
+// the first one's report instead.
+void reportCrash(EXCEPTION_POINTERS* pointers) {
+  if (InterlockedExchange(&reporting, 1) != 0) {
+    Sleep(kWaitForReportMs);
+    return;
+  }
+  if (activityType != kCrashActivitySaveReport || reportPath[0] == 0) return;
+  CrashJob job = {pointers, GetCurrentThreadId()};
+  const HANDLE writer =
+      CreateThread(nullptr, 0, writeCrashReport, &job, 0, nullptr);
+  if (writer == nullptr) {
+    writeCrashReport(&job);
+    return;
+  }
+  WaitForSingleObject(writer, kWaitForReportMs);
+  CloseHandle(writer);
+}
+
+LONG WINAPI crashExceptionFilter(EXCEPTION_POINTERS* pointers) {
+  reportCrash(pointers);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The runtime resets the handler to the default before calling it; when it
+// returns, abort ends the process.
+void crashAbortHandler(int /*signal*/) { reportCrash(nullptr); }
+
+void toUtf8(const char16_t* text, char* out, size_t size) {
+  if (text == nullptr ||
+      ucs2ToUtf8Convert(out, text, size).status != UtfStatus::kOk) {
+    out[0] = '\0';
+  }
+}
+
+void copyNarrow(const char* text, char* out, size_t size) {
+  size_t length = 0;
+  if (text != nullptr) {
+    while (text[length] != '\0' && length + 1 < size) {
+      out[length] = text[length];
+      ++length;
+    }
+  }
+  out[length] = '\0';
+}
+
+}  // namespace
+
+void crashHandlerSetAppName(const char16_t* name) {
+  toUtf8(name, appName, sizeof appName);
+}
+
+void crashHandlerSetSupportEMail(const char* address) {
+  copyNarrow(address, supportEMail, sizeof supportEMail);
+}
+
+// The detailed mode adds data segments and referenced memory to the dump.
+void crashHandlerSetFlags(int32_t flags) { reportFlags = flags; }
+
+void crashHandlerSetActivityType(int32_t activity) { activityType = activity; }
+
+// A path too long for the buffer leaves no report path.
+void crashHandlerSetReportFilePath(const char16_t* path) {
+  size_t length = 0;
+  while (path != nullptr && path[length] != 0 && length + 1 < kPathUnits) {
+    ++length;
+  }
+  if (path == nullptr || path[length] != 0) {
+    reportPath[0] = 0;
+    return;
+  }
+  for (size_t i = 0; i <= length; ++i) {
+    reportPath[i] = static_cast<wchar_t>(path[i]);
+  }
+}
+
+// Reports are saved locally only; the support server and page are not used
+// by this handler.
+void crashHandlerSetSupportServer(const char* /*host*/, int32_t /*port*/) {}
+void crashHandlerSetSupportUrl(const char* /*url*/) {}
+
+bool crashHandlerInstall() {
+  const HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
+  if (dbghelp != nullptr) {
+    miniDumpWriteDump = reinterpret_cast<MiniDumpWriteDumpFunction>(
+        reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  }
+  SetUnhandledExceptionFilter(crashExceptionFilter);
+  return std::signal(SIGABRT, crashAbortHandler) != SIG_ERR;
+}
+
+namespace {
+// Windows runs the exception filter on the faulting thread's own stack, so
+// a thread needs nothing of its own; attached() reports that as success.
+char noStackNeeded;
+}  // namespace
+
+CrashThreadStack::CrashThreadStack() : memory_(&noStackNeeded) {}
+
+CrashThreadStack::~CrashThreadStack() = default;
+
+CrashThreadStack crashHandlerThreadAttach() { return CrashThreadStack(); }

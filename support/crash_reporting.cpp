@@ -34,7 +34,8 @@ void crashReportingSetup(const char* applicationName) {
     char stamp[kTimeStampBytes];
     char16_t path[kPathUnits];
     // A path too long for the buffer is cut, as the report path may be.
-    ucs2Snprintf(path, kPathUnits, "%ls/Crash-%s-%s", folder, applicationName,
+    ucs2Snprintf(path, kPathUnits, "%ls%cCrash-%s-%s", folder,
+                 static_cast<int>(dataFolderSeparator()), applicationName,
                  localTimeStamp(stamp));
     crashHandlerSetReportFilePath(path);
   }

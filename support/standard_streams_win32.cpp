@@ -1,7 +1,9 @@
-// On Windows a process started without a console or with a standard handle
-// closed gets CRT descriptors 0, 1 and 2 that are not open (_get_osfhandle
-// gives -2 or an invalid handle). Each such descriptor is pointed at "NUL",
-// so the numbers stay taken and writes to them go nowhere.
+// On Windows the standard descriptors 0, 1 and 2 of the runtime come from
+// the process's standard handles. A process started without them (detached,
+// or with a handle closed) gets none, and console text would go nowhere or,
+// once a file takes the number, into that file. Each missing one is pointed
+// at "NUL"; the runtime's _dup2 also makes it the standard handle again.
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -9,9 +11,17 @@
 
 namespace {
 
+// Judged by the standard handle, not the descriptor: asking the runtime
+// about a descriptor that is not open may end in its invalid-parameter
+// handler.
 bool isClosed(int descriptor) {
-  const intptr_t handle = _get_osfhandle(descriptor);
-  return handle == -1 || handle == -2;
+  constexpr DWORD kStandardHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE,
+                                        STD_ERROR_HANDLE};
+  const HANDLE handle = GetStdHandle(kStandardHandles[descriptor]);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return true;
+  SetLastError(NO_ERROR);
+  return GetFileType(handle) == FILE_TYPE_UNKNOWN &&
+         GetLastError() != NO_ERROR;
 }
 
 }  // namespace

@@ -117,8 +117,8 @@ bool headerFlag(const Entry* entry, DWORD flag) {
 }
 
 // The semaphore the system's callback releases once per finished buffer.
-// Named after the process, as the program's earlier versions named theirs;
-// a second device of the same process gets an unnamed one.
+// Named after the process, so that two running programs never share it; a
+// second device of the same process gets an unnamed one.
 HANDLE createDoneSignal() {
   char name[32];
   std::snprintf(name, sizeof name, "WavBuffers%lu",
@@ -428,7 +428,9 @@ class Playback {
     lock.unlock();
     ::waveOutReset(device_);
     for (const std::unique_ptr<Entry>& entry : retired) {
-      ::waveOutUnprepareHeader(device_, &entry->header, sizeof entry->header);
+      if (headerFlag(entry.get(), WHDR_PREPARED)) {
+        ::waveOutUnprepareHeader(device_, &entry->header, sizeof entry->header);
+      }
     }
     for (Entry* entry : live) {
       if (headerFlag(entry, WHDR_PREPARED)) {

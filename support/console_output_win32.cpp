@@ -34,11 +34,29 @@ bool equalIgnoringCase(const char* a, const char* b) {
   return *a == '\0' && *b == '\0';
 }
 
-// The code page of a charset name: "UTF-8"/"UTF8" and "CP<n>"; 0 for any
-// other name (ASCII then).
+// Names other systems give common character sets, so that a name taken
+// from elsewhere (or a portable test) means the same here.
+struct NamedCodePage {
+  const char* name;
+  UINT codePage;
+};
+constexpr NamedCodePage kNamedCodePages[] = {
+    {"UTF-8", kUtf8CodePage},  {"UTF8", kUtf8CodePage},
+    {"ISO-8859-1", 28591},     {"ISO-8859-2", 28592},
+    {"ISO-8859-5", 28595},     {"ISO-8859-7", 28597},
+    {"ISO-8859-15", 28605},    {"KOI8-R", 20866},
+    {"SHIFT_JIS", 932},        {"EUC-JP", 20932},
+    {"GB18030", 54936},        {"GBK", 936},
+    {"BIG5", 950},             {"EUC-KR", 51949},
+    {"WINDOWS-1250", 1250},    {"WINDOWS-1251", 1251},
+    {"WINDOWS-1252", 1252},
+};
+
+// The code page of a charset name: "CP<n>", or a name of kNamedCodePages;
+// 0 for any other name (ASCII then).
 UINT codePageOfName(const char* charset) {
-  if (equalIgnoringCase(charset, "UTF-8") || equalIgnoringCase(charset, "UTF8")) {
-    return kUtf8CodePage;
+  for (const NamedCodePage& named : kNamedCodePages) {
+    if (equalIgnoringCase(charset, named.name)) return named.codePage;
   }
   if (foldAscii(charset[0]) != 'C' || foldAscii(charset[1]) != 'P') return 0;
   const char* p = charset + 2;

@@ -7,6 +7,12 @@
 // async-signal-safe calls only, and re-raises the signal with its default
 // action, so the process still ends as the signal says.
 //
+// On Windows it is an unhandled-exception filter (and a SIGABRT handler for
+// abort): the text report gives the exception code and address instead of
+// a signal and backtrace, a minidump "<report>.dmp" goes beside it, and the
+// process then ends with the exception code as its exit status.
+// crashHandlerThreadAttach has nothing to do there; attached() is true.
+//
 // One report per process: the first thread to crash writes it; a thread
 // that crashes meanwhile waits for the process to end. The report file is
 // always new: when the report path exists (or is a symbolic link, which is

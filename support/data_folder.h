@@ -6,7 +6,8 @@
 // name and product name of the configuration (globals.h). On Linux the
 // common application-data folder is $HEARKENER_COMMON_APPDATA when set, else
 // /var/lib, so the application-data folder is for example
-// /var/lib/quandrilex/Tellan USB.
+// /var/lib/quandrilex/Tellan USB. On Windows it is the system's common
+// application-data folder (C:\ProgramData\quandrilex\Tellan USB).
 //
 // Thread-safety: the first use of kinds 1 to 8 loads the configuration (see
 // getGlobals); afterwards every call may come from any thread.

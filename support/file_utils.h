@@ -1,6 +1,7 @@
 // Wide-path file operations of the support library. Paths are NUL-terminated
-// UTF-16 strings; they are converted to the system's byte form (UTF-8) at the
-// system call. Two entry points (utf8*) take the system's byte form directly:
+// UTF-16 strings; on POSIX systems they are converted to the system's byte
+// form (UTF-8) at the system call, on Windows they reach the wide calls as
+// they are. Two entry points (utf8*) take the system's byte form directly:
 // on POSIX systems the bytes reach the system unchanged, so a name that is
 // not UTF-8 (as a POSIX file name may be) still works; on Windows they are
 // read as UTF-8 and converted to UTF-16.

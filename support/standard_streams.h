@@ -7,6 +7,9 @@
 // before anything else opens a descriptor.
 #pragma once
 
+// On Windows a descriptor counts as closed when its standard handle is
+// missing, and "NUL" stands in for /dev/null.
+//
 // Opens /dev/null on each of the descriptors 0 (read-only), 1 and 2
 // (write-only) that is closed; open ones are left as they are. Opens no
 // other descriptor. When /dev/null cannot be opened the descriptor stays

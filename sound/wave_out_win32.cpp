@@ -118,7 +118,8 @@ bool headerFlag(const Entry* entry, DWORD flag) {
 
 // The semaphore the system's callback releases once per finished buffer.
 // Named after the process, so that two running programs never share it; a
-// second device of the same process gets an unnamed one.
+// second device of the same process, or a name taken by another kind of
+// object, gets an unnamed one.
 HANDLE createDoneSignal() {
   char name[32];
   std::snprintf(name, sizeof name, "WavBuffers%lu",
@@ -126,6 +127,9 @@ HANDLE createDoneSignal() {
   HANDLE signal = ::CreateSemaphoreA(nullptr, 0, LONG_MAX, name);
   if (signal != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     ::CloseHandle(signal);
+    signal = nullptr;
+  }
+  if (signal == nullptr) {
     signal = ::CreateSemaphoreA(nullptr, 0, LONG_MAX, nullptr);
   }
   return signal;

@@ -43,6 +43,9 @@ using Lock = std::unique_lock<std::mutex>;
 
 // How often an open that waits looks at the stop flag.
 constexpr int32_t kStopCheckMs = 20;
+// How often the device thread looks at the buffers the system holds when
+// no done notification arrives.
+constexpr DWORD kDonePollMs = 20;
 
 thread_local char openFailureDetail[128] = "";
 
@@ -357,8 +360,11 @@ class Playback {
       return true;
     }
     const HANDLE signals[2] = {wake_, doneSignal_};
+    // A driver may mark a buffer done after its WOM_DONE: look again now
+    // and then while the system holds buffers.
+    const DWORD timeout = playing_.empty() ? INFINITE : kDonePollMs;
     lock.unlock();
-    ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
+    ::WaitForMultipleObjects(2, signals, FALSE, timeout);
     lock.lock();
     return true;
   }

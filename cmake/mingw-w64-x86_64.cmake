@@ -24,5 +24,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Programs built here (the tests) run under Wine, without its debug output.
+find_program(HEARKENER_WINE NAMES wine)
+if(HEARKENER_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${HEARKENER_WINE})
+endif()
+
 # A static program needs only the DLLs every Windows system has.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

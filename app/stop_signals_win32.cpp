@@ -12,19 +12,32 @@
 
 namespace {
 
+// How long a closing console, a log-off or a shut-down waits for the run to
+// close its output; the system ends the process when the handler returns
+// and gives it about 5 s in all.
+constexpr DWORD kEndingGraceMs = 4500;
+
 bool listening = false;
+// Set by stopHandlersRemove: the run has finished with its output.
+HANDLE runFinished = nullptr;
 
 // Ctrl+C, Ctrl+Break, a closed console, log-off and shut-down request the
-// stop. Every event counts as handled, so the system never ends the process
-// before the run has closed its output.
+// stop; every event counts as handled. After Ctrl+C and Ctrl+Break the
+// process goes on and ends the run itself; for the other three the system
+// ends it once this returns, so the handler waits for the run first.
 BOOL WINAPI onConsoleEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+      stopRequest(static_cast<int32_t>(event));
+      break;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       stopRequest(static_cast<int32_t>(event));
+      if (runFinished != nullptr) {
+        WaitForSingleObject(runFinished, kEndingGraceMs);
+      }
       break;
     default:
       break;
@@ -41,6 +54,11 @@ void onInterrupt(int signal) { stopRequest(signal); }
 bool stopHandlersInstall() {
   debugTrace("setting SIGINT handler...\n");
   if (listening) return true;
+  if (runFinished == nullptr) {
+    runFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  } else {
+    ResetEvent(runFinished);
+  }
   signal(SIGINT, onInterrupt);
   if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) return false;
   listening = true;
@@ -49,6 +67,9 @@ bool stopHandlersInstall() {
 
 void stopHandlersRemove() {
   if (!listening) return;
+  // First releases a handler that waits for the run: removing a handler
+  // may wait for the handlers that are running.
+  if (runFinished != nullptr) SetEvent(runFinished);
   SetConsoleCtrlHandler(onConsoleEvent, FALSE);
   // A Ctrl+C after this must not end a process that is finishing its run.
   signal(SIGINT, SIG_IGN);

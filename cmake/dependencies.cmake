@@ -39,6 +39,10 @@ if(WIN32)
   target_link_libraries(hearkener_codec_libraries INTERFACE
     ${HEARKENER_CODEC_STATIC_LIBRARIES} bcrypt ole32 user32 atomic)
   target_link_libraries(hearkener_core PUBLIC hearkener_codec_libraries)
+  # No runtime names: the tests get the names the program reports.
+  set(HEARKENER_SONAME_DEFINITIONS HEARKENER_SONAME_GSM="libgsm"
+    HEARKENER_SONAME_BCG729="libbcg729" HEARKENER_SONAME_AVCODEC="libavcodec"
+    HEARKENER_SONAME_AVUTIL="libavutil" HEARKENER_SONAME_SPANDSP="libspandsp")
   message(STATUS "codec libraries linked from ${HEARKENER_WINDOWS_DEPS}")
   return()
 endif()

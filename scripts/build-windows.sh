@@ -27,7 +27,7 @@ die() {
 }
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-  binutils-mingw-w64-x86-64 wine wine64 cmake make"
+  binutils-mingw-w64-x86-64 wine wine64 cmake make xz-utils"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \

@@ -441,7 +441,7 @@ NetSocket* connectResolved(const char* host, int32_t port,
   hints.ai_family = AF_INET6;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_V4MAPPED;
-  const Lookup found = lookUp(host, service, hints, stop);
+  Lookup found = lookUp(host, service, hints, stop);
   if (found.stopped) {
     netDestroy(socket);
     return nullptr;
@@ -458,6 +458,8 @@ NetSocket* connectResolved(const char* host, int32_t port,
                             : sizeof(socket->peer);
   std::memcpy(&socket->peer, first->ai_addr, length);
   socket->peerLength = static_cast<int32_t>(length);
+  // Freed while the socket still keeps Windows Sockets started.
+  found.results.reset();
   return finishConnect(socket);
 }
 
@@ -470,7 +472,7 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
-  const Lookup found = lookUp(host, nullptr, hints, stop);
+  Lookup found = lookUp(host, nullptr, hints, stop);
   if (found.stopped || found.code != 0) {
     netDestroy(socket);
     return nullptr;
@@ -481,6 +483,7 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   address->sin_addr =
       reinterpret_cast<const sockaddr_in*>(found.results->ai_addr)->sin_addr;
   socket->peerLength = sizeof(sockaddr_in);
+  found.results.reset();
   return finishConnect(socket);
 }
 

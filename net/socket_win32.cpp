@@ -309,15 +309,18 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
   return std::move(job->outcome);
 }
 
-// The system's text for a resolver code, on one line.
+// The system's text for a resolver code, on one line (the line break that
+// ends it becomes a space, which is dropped).
 std::string resolverText(int code) {
   char text[1024] = "";
-  const DWORD length = FormatMessageA(
+  DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
           FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      text, sizeof(text), nullptr);
-  return std::string(text, length < sizeof(text) ? length : 0);
+      nullptr, static_cast<DWORD>(code),
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), nullptr);
+  if (length >= sizeof(text)) length = 0;
+  while (length > 0 && text[length - 1] == ' ') --length;
+  return std::string(text, length);
 }
 
 // Connects the event-select (non-blocking) socket, waiting as long as the

@@ -2,7 +2,7 @@
 // as UTF-8, so they are read from the wide command line and converted, not
 // taken from the runtime's narrow (code page) copy.
 #include <windows.h>
-
+// After windows.h, whose types it uses.
 #include <shellapi.h>
 
 #include <string>

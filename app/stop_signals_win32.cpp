@@ -3,9 +3,8 @@
 // own for each event, and the runtime runs the SIGINT handler on such a
 // thread too, so both may do the stop work directly: stopRequest is safe on
 // any thread.
-#include <windows.h>
-
 #include <signal.h>
+#include <windows.h>
 
 #include "app/stop_control.h"
 #include "support/debug_trace.h"

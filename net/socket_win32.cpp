@@ -16,6 +16,7 @@
 // netDestroy, which the owner calls once it has left every call.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After the sockets headers, which stand in for its older winsock.h.
 #include <windows.h>
 
 #include <atomic>
@@ -258,8 +259,7 @@ struct LookupJob {
   Lookup outcome;          // guarded by lock
 };
 
-Lookup lookUpNow(const char* host, const char* service,
-                 const addrinfo& hints) {
+Lookup lookUpNow(const char* host, const char* service, const addrinfo& hints) {
   Lookup outcome;
   addrinfo* results = nullptr;
   outcome.code = getaddrinfo(host, service, &hints, &results);
@@ -284,9 +284,9 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
       // every socket, and its results are freed before this clean-up.
       const WinsockUse winsock;
       const CrashThreadStack crashStack = crashHandlerThreadAttach();
-      Lookup outcome = lookUpNow(job->host.c_str(),
-                                 withService ? job->service.c_str() : nullptr,
-                                 job->hints);
+      Lookup outcome =
+          lookUpNow(job->host.c_str(),
+                    withService ? job->service.c_str() : nullptr, job->hints);
       std::lock_guard<std::mutex> guard(job->lock);
       if (job->abandoned) return;  // outcome frees the results
       job->outcome = std::move(outcome);
@@ -631,8 +631,8 @@ NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
     if (failure == Failure::kRetry) continue;
     if (failure == Failure::kWouldBlock) {
       unsigned found = 0;
-      const NetResult ready = waitFor(socket, kWritable, -1,
-                                      socket->stop != nullptr, &found);
+      const NetResult ready =
+          waitFor(socket, kWritable, -1, socket->stop != nullptr, &found);
       if (ready == kNetStopped || ready == kNetNoSocket) return ready;
       if (ready == 1) continue;
     }

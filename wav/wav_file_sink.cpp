@@ -12,6 +12,7 @@
 
 #include "support/console_report.h"
 #include "support/debug_trace.h"
+#include "support/file_utils.h"
 
 namespace {
 
@@ -349,7 +350,7 @@ int32_t wavRestorePriorState(const char* fileName, const WavPriorState& prior) {
     errno = EINVAL;
     return -1;
   }
-  FILE* stream = fopen(fileName, "r+be");
+  FILE* stream = utf8FopenNoInherit(fileName, "r+b");
   if (stream == nullptr) return -1;
   bool ok = prior.length < sizeof prior.header ||
             fwrite(prior.header, 1, sizeof prior.header, stream) ==

@@ -11,6 +11,7 @@
 
 #include "support/console_output.h"
 #include "support/log_print.h"
+#include "tests/scoped_env.h"
 
 namespace {
 
@@ -64,14 +65,14 @@ class ScopedLocaleEnv {
     const char* old = std::getenv("LC_ALL");
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
-    setenv("LC_ALL", value, 1);
+    test_env::setVariable("LC_ALL", value);
     consoleCharsetReload();
   }
   ~ScopedLocaleEnv() {
     if (hadOld_) {
-      setenv("LC_ALL", old_.c_str(), 1);
+      test_env::setVariable("LC_ALL", old_.c_str());
     } else {
-      unsetenv("LC_ALL");
+      test_env::removeVariable("LC_ALL");
     }
     consoleCharsetReload();
   }
@@ -148,7 +149,7 @@ TEST(ConsoleReport, CharacterSetIsLookedUpOncePerRun) {
   if (!utf8LocaleAvailable()) GTEST_SKIP() << "no C.UTF-8 locale";
   ScopedLocaleEnv env("C");
   consoleReport("");  // the first message of the run looks it up
-  setenv("LC_ALL", "C.UTF-8", 1);
+  test_env::setVariable("LC_ALL", "C.UTF-8");
   StderrCapture capture;
   consoleReport("%Ds\r\n", "\xC3\xA9");
   EXPECT_EQ(capture.text(), "?\n");

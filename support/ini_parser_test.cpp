@@ -175,9 +175,10 @@ TEST(IniParserTest, ReadsFilesLineByLineAndSplitsLongLines) {
       std::string(130, ' ') +
       "=far\n"
       "version=9.9\n";
-  std::unique_ptr<FILE, int (*)(FILE*)> file(
-      fmemopen(const_cast<char*>(text.data()), text.size(), "r"), fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), fclose);
   ASSERT_TRUE(file);
+  ASSERT_EQ(text.size(), std::fwrite(text.data(), 1, text.size(), file.get()));
+  std::rewind(file.get());
   auto globals = defaults();
   iniReadFile(globals.get(), file.get());
   EXPECT_EQ(4, globals->release);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/scoped_env.h"
+
 namespace {
 
 // Sets TZ for the test and puts the old value back afterwards.
@@ -17,14 +19,14 @@ class FixedZone {
     const char* old = std::getenv("TZ");
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
+    test_env::setVariable("TZ", zone);
     tzset();
   }
   ~FixedZone() {
     if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
+      test_env::setVariable("TZ", old_.c_str());
     } else {
-      unsetenv("TZ");
+      test_env::removeVariable("TZ");
     }
     tzset();
   }

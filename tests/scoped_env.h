@@ -10,6 +10,11 @@
 
 namespace test_env {
 
+// Sets `name` to `value` (replacing any value) or removes it, for the whole
+// process. One file per platform: scoped_env_posix.cpp, scoped_env_win32.cpp.
+void setVariable(const char* name, const char* value);
+void removeVariable(const char* name);
+
 class ScopedEnv {
  public:
   // `value` null removes the variable.
@@ -18,16 +23,16 @@ class ScopedEnv {
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
     if (value != nullptr) {
-      setenv(name, value, 1);
+      setVariable(name, value);
     } else {
-      unsetenv(name);
+      removeVariable(name);
     }
   }
   ~ScopedEnv() {
     if (hadOld_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
+      setVariable(name_.c_str(), old_.c_str());
     } else {
-      unsetenv(name_.c_str());
+      removeVariable(name_.c_str());
     }
   }
   ScopedEnv(const ScopedEnv&) = delete;

@@ -5,12 +5,11 @@
 // independent calls.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -23,12 +22,23 @@ using Bytes = std::vector<uint8_t>;
 // it and everything in it. path() is empty when the folder could not be made.
 class TempDir {
  public:
+  // The name is random; create_directory fails on an existing folder, so
+  // two tests (or two test processes) never share one.
   TempDir() {
     std::error_code error;
-    std::string pattern =
-        (std::filesystem::temp_directory_path(error) / "hearkener-XXXXXX")
-            .string();
-    if (!error && mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path(error);
+    if (error) return;
+    std::random_device seed;
+    std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::filesystem::path candidate =
+          base / ("hearkener-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate.string();
+        return;
+      }
+    }
   }
   ~TempDir() {
     std::error_code error;

@@ -1,6 +1,6 @@
-// Loading the configuration record from its three layers, and the registry
-// layer over the registry-export file: tri-state readers, key paths,
-// hex-decoded values, the section chosen by release.
+// Loading the configuration record from its layers and hex-decoded values.
+// The registry layer over the registry-export file is tested in
+// reg_store_posix_test.cpp.
 #include "support/globals.h"
 
 #include <gtest/gtest.h>
@@ -9,46 +9,12 @@
 #include <string>
 
 #include "support/reg_compat.h"
-#include "tests/scoped_env.h"
+#include "tests/config_files.h"
 #include "tests/test_files.h"
 
 namespace {
 
-using test_env::ScopedEnv;
-
-test_files::Bytes bytesOf(const std::string& text) {
-  return test_files::Bytes(text.begin(), text.end());
-}
-
-// A temporary folder with a registry file (pointed to by the environment)
-// and a configuration file.
-class ConfigFiles {
- public:
-  ConfigFiles(const std::string& ini, const std::string& registry)
-      : registryEnv_("HEARKENER_REGISTRY_FILE",
-                     dir_.file("registry.reg").c_str()) {
-    if (!registry.empty()) {
-      test_files::writeFile(dir_.file("registry.reg"), bytesOf(registry));
-    }
-    if (!ini.empty()) {
-      test_files::writeFile(dir_.file("defaults.ini"), bytesOf(ini));
-    }
-  }
-  std::string iniPath() const { return dir_.file("defaults.ini"); }
-  std::unique_ptr<Globals> load() const {
-    std::unique_ptr<Globals> globals(new Globals);
-    globalsLoad(globals.get(), iniPath().c_str());
-    return globals;
-  }
-
- private:
-  test_files::TempDir dir_;
-  ScopedEnv registryEnv_;
-};
-
-const char* const kDefaults =
-    "Windows Registry Editor Version 5.00\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\Software\\quandrilex\\Defaults]\r\n";
+using test_globals::ConfigFiles;
 
 TEST(GlobalsTest, DefaultsWithoutFileOrRegistry) {
   ConfigFiles files("", "");
@@ -79,45 +45,6 @@ TEST(GlobalsTest, ReleaseFourDerivesTheIdentity) {
   EXPECT_STREQ("Mine", own->srvDisplayName);
 }
 
-TEST(GlobalsTest, RegistryValuesOverrideBySectionOfTheRelease) {
-  const std::string registry =
-      std::string(kDefaults) +
-      "\"rn\"=\"414243\"\r\n"
-      "\"sn\"=\"53u56\"\r\n"  // the non-hex pair ends the name
-      "\"vn\"=\"3.9\"\r\n"
-      "\"vd\"=dword:00000001\r\n"  // not a string: ignored
-      "\"rp\"=\"" +
-      std::string(128, 'p') +
-      "\"\r\n"  // too long: ignored
-      "[HKEY_LOCAL_MACHINE\\Software\\quandrilex\\Defaults4]\r\n"
-      "\"rn\"=\"34\"\r\n";
-  {
-    ConfigFiles files("", registry);
-    const auto globals = files.load();
-    EXPECT_STREQ("ABC", globals->productName);
-    EXPECT_STREQ("S", globals->serviceName);
-    EXPECT_STREQ("S", globals->srvDisplayName);
-    EXPECT_STREQ("3.9", globals->version);
-    EXPECT_STREQ("quandrilex", globals->vendor);
-    EXPECT_STREQ("quandrilex", globals->regPath);
-  }
-  {
-    ConfigFiles files("release=4\n", registry);
-    const auto globals = files.load();
-    EXPECT_STREQ("4", globals->productName);
-    EXPECT_STREQ("4.0.0", globals->version);
-  }
-}
-
-TEST(GlobalsTest, RegistryVendorKeyGovernsLaterAccess) {
-  ConfigFiles files(
-      "regPath=acme\n",
-      "[HKEY_LOCAL_MACHINE\\Software\\acme\\Defaults]\n\"rp\"=\"other\\\\\"\n");
-  const auto globals = files.load();
-  EXPECT_STREQ("other\\", globals->regPath);
-  EXPECT_STREQ("Software\\other\\", rcBasePath());
-}
-
 TEST(GlobalsTest, HexDecoding) {
   struct Case {
     const char* hex;
@@ -134,73 +61,6 @@ TEST(GlobalsTest, HexDecoding) {
     globalsHexDecode(c.hex, out, c.size);
     EXPECT_STREQ(c.text, out) << c.hex;
   }
-}
-
-class RegCompatTest : public testing::Test {
- protected:
-  RegCompatTest()
-      : env_("HEARKENER_REGISTRY_FILE", dir_.file("registry.reg").c_str()) {
-    test_files::writeFile(
-        dir_.file("registry.reg"),
-        bytesOf("[HKEY_LOCAL_MACHINE\\Software\\vendor\\Defaults]\n"
-                "\"text\"=\"hello\"\n"
-                "\"number\"=dword:deadBEEF\n"
-                "\"abc\"=\"abc\"\n"
-                "\"binary\"=hex:01,02\n"
-                "[HKEY_LOCAL_MACHINE\\Software\\vendor\\Sec\\a\\b]\n"
-                "\"deep\"=\"yes\"\n"));
-    rcSetBasePath("vendor");
-  }
-
-  test_files::TempDir dir_;
-  ScopedEnv env_;
-};
-
-TEST_F(RegCompatTest, TriStateReaders) {
-  RegKey key;
-  ASSERT_EQ(0, rcOpenKey("", &key, "Defaults"));
-  EXPECT_STREQ("Software\\vendor\\Defaults\\", key.path);
-  char buffer[16];
-  EXPECT_EQ(0, rcGetString(&key, "TEXT", buffer, sizeof buffer));
-  EXPECT_STREQ("hello", buffer);
-  EXPECT_EQ(1, rcGetString(&key, "number", buffer, sizeof buffer));
-  EXPECT_EQ(1, rcGetString(&key, "binary", buffer, sizeof buffer));
-  EXPECT_EQ(-1, rcGetString(&key, "missing", buffer, sizeof buffer));
-  // "hello" and its NUL are 6 bytes: a 6-byte buffer leaves no room for
-  // the added terminator, a 5-byte one cannot take the value at all.
-  EXPECT_EQ(0, rcGetString(&key, "text", buffer, 7));
-  EXPECT_EQ(1, rcGetString(&key, "text", buffer, 6));
-  EXPECT_EQ(-1, rcGetString(&key, "text", buffer, 5));
-
-  uint32_t number = 0;
-  EXPECT_EQ(0, rcGetUint32(&key, "number", &number));
-  EXPECT_EQ(0xdeadbeefu, number);
-  EXPECT_EQ(-1, rcGetUint32(&key, "text", &number));  // too long for 4 bytes
-  EXPECT_EQ(-1, rcGetUint32(&key, "abc", &number));   // 4 bytes, not a DWORD
-  EXPECT_EQ(-1, rcGetUint32(&key, "missing", &number));
-  EXPECT_EQ(-1, rcGetUint32(&key, "number", nullptr));
-  EXPECT_EQ(0xdeadbeefu, number);
-  EXPECT_EQ(0, rcCloseKey(&key));
-  EXPECT_EQ(0, rcCloseKey(&key));
-  EXPECT_EQ(-1, rcGetString(&key, "text", buffer, sizeof buffer));
-}
-
-TEST_F(RegCompatTest, KeyPathsAndMissingKeys) {
-  RegKey key;
-  EXPECT_EQ(0, rcOpenKey("a/b", &key, "Sec"));
-  EXPECT_STREQ("Software\\vendor\\Sec\\a\\b\\", key.path);
-  EXPECT_EQ(24, key.pathLength);
-  char buffer[8];
-  EXPECT_EQ(0, rcGetString(&key, "deep", buffer, sizeof buffer));
-  EXPECT_EQ(0, rcOpenKey("a\\b\\", &key, "Sec"));
-  EXPECT_EQ(-1, rcOpenKey("a", &key, "Sec"));
-  EXPECT_EQ(-1, rcOpenKey("", &key, "Defaults4"));
-  EXPECT_EQ(-1, rcOpenKey(std::string(600, 'x').c_str(), &key, "Defaults"));
-
-  rcSetBasePath("vendor\\");
-  EXPECT_STREQ("Software\\vendor\\", rcBasePath());
-  ScopedEnv missing("HEARKENER_REGISTRY_FILE", dir_.file("none.reg").c_str());
-  EXPECT_EQ(-1, rcOpenKey("", &key, "Defaults"));
 }
 
 }  // namespace

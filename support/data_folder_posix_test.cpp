@@ -1,0 +1,109 @@
+// The POSIX data folders: the recordings root and its separator, the
+// application-data root from the environment and the program folder from
+// /proc/self/exe.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "support/data_folder.h"
+#include "support/file_utils.h"
+#include "support/utf_convert.h"
+#include "tests/globals_override.h"
+#include "tests/scoped_env.h"
+
+namespace {
+
+using test_env::ScopedEnv;
+using test_globals::GlobalsOverride;
+
+std::string narrow(const std::u16string& text) {
+  std::string out(text.size() * 3 + 1, '\0');
+  ucs2ToUtf8Convert(&out[0], text.c_str(), out.size());
+  out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
+// The folder of `kind` as UTF-8, or the negative result as text.
+std::string folder(int32_t kind, size_t size = kPathUnits) {
+  std::u16string out(size, u'\0');
+  const int32_t length = getDataFolder(kind, &out[0], size);
+  if (length < 0) return std::to_string(length);
+  EXPECT_EQ(static_cast<size_t>(length),
+            std::char_traits<char16_t>::length(out.c_str()));
+  out.resize(static_cast<size_t>(length));
+  return narrow(out);
+}
+
+TEST(DataFolderTest, EveryKind) {
+  ScopedEnv appData("HEARKENER_COMMON_APPDATA", "/data/common");
+  GlobalsOverride globals(3, "");
+  struct Case {
+    int32_t kind;
+    const char* path;
+  };
+  const Case cases[] = {
+      {1, "/srv/Recordings.v3/tmp"},
+      {2, "/srv/Recordings.v3"},
+      {3, "/data/common/quandrilex/Tellan USB"},
+      {4, "/data/common/quandrilex/Tellan USB"},
+      {5, "/data/common/quandrilex/Tellan USB/log"},
+      {6, "/data/common/quandrilex/Tellan USB/events"},
+      {7, "-1"},
+      {8, "/data/common/quandrilex/Tellan USB/crashdumps"},
+      {9, "-1"},
+      {-1, "-1"},
+      {INT32_MIN, "-1"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.path, folder(c.kind)) << c.kind;
+
+  char exe[4096];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(length, 0);
+  exe[length] = '\0';
+  EXPECT_EQ(std::filesystem::path(exe).parent_path().string(), folder(0));
+}
+
+TEST(DataFolderTest, DataRootByReleaseAndConfiguration) {
+  {
+    GlobalsOverride globals(4, "");
+    EXPECT_EQ("/srv/Recordings", folder(2));
+    EXPECT_EQ("/srv/Recordings/tmp", folder(1));
+  }
+  {
+    GlobalsOverride globals(3, "C:\\Data\\Rec");
+    EXPECT_EQ("C:\\Data\\Rec", folder(2));
+    EXPECT_EQ("C:\\Data\\Rec/tmp", folder(1));
+  }
+  {
+    GlobalsOverride globals(3, "/rec/");
+    EXPECT_EQ("/rec/tmp", folder(1));  // no second separator
+  }
+  {
+    GlobalsOverride globals(3, "/rec/caf\xc3\xa9");
+    EXPECT_EQ("/rec/caf\xc3\xa9", folder(2));
+  }
+}
+
+TEST(DataFolderTest, TooSmallDestinations) {
+  ScopedEnv appData("HEARKENER_COMMON_APPDATA", "/var/lib/");
+  GlobalsOverride globals(3, "");
+  const std::string crash = "/var/lib/quandrilex/Tellan USB/crashdumps";
+  EXPECT_EQ(crash, folder(8, crash.size() + 1));
+  for (size_t size :
+       {crash.size(), size_t{20}, size_t{9}, size_t{8}, size_t{1}}) {
+    EXPECT_EQ("-1", folder(8, size)) << size;
+  }
+  EXPECT_EQ("/srv/Recordings.v3/tmp", folder(1, 23));
+  EXPECT_EQ("-1", folder(1, 22));
+  EXPECT_EQ("-1", folder(2, 18));
+  EXPECT_EQ("-3", folder(0, 2));
+
+  std::u16string none(4, u'x');
+  EXPECT_EQ(-1, getDataFolder(3, &none[0], 0));
+}
+
+}  // namespace

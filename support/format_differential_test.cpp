@@ -119,22 +119,41 @@ class Differential {
   int mismatches_ = 0;
 };
 
+// True when the C library gives %u's space flag a sign space, as msvcrt
+// and mingw-w64's own printf do; C99 applies the flag to signed conversions
+// only, and so do our engines. Directives with both cannot be compared.
+bool libraryPutsASpaceBeforeUnsigned() {
+  char probe[8];
+  std::snprintf(probe, sizeof probe, std::string("% u").c_str(), 1u);
+  return std::string(probe) == " 1";
+}
+
+bool spaceFlagOnUnsigned(const std::string& directive) {
+  const size_t end = directive.size() - 2;  // the conversion, before '|'
+  return directive[end] == 'u' &&
+         directive.find(' ') < directive.find_first_of("123456789*.");
+}
+
 TEST(FormatDifferential, IntegersAgreeWithSnprintf) {
   const int values[] = {0,    1,     -1,     7,       -42,     255,
                         4096, 65535, -65536, 1234567, INT_MAX, INT_MIN};
   const long long wideValues[] = {0,         -1,        1LL << 40,
                                   LLONG_MIN, LLONG_MAX, -1234567890123LL};
+  const bool skipSpaceOnUnsigned = libraryPutsASpaceBeforeUnsigned();
   Differential diff;
   for (const std::string& f : directives("-+ 0", "", "diuxXo")) {
+    if (skipSpaceOnUnsigned && spaceFlagOnUnsigned(f)) continue;
     for (int v : values) diff.check(f, v);
   }
   for (const std::string& f : directives("-0#", "", "xX")) {
     for (int v : values) diff.check(f, v);
   }
   for (const std::string& f : directives("-+ 0", "h", "dux")) {
+    if (skipSpaceOnUnsigned && spaceFlagOnUnsigned(f)) continue;
     for (int v : values) diff.check(f, v);
   }
   for (const std::string& f : directives("-+ 0", "ll", "diuxXo")) {
+    if (skipSpaceOnUnsigned && spaceFlagOnUnsigned(f)) continue;
     for (long long v : wideValues) diff.check(f, v);
   }
   EXPECT_GT(diff.checked(), 100000);

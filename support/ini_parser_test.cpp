@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/globals.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -175,7 +176,8 @@ TEST(IniParserTest, ReadsFilesLineByLineAndSplitsLongLines) {
       std::string(130, ' ') +
       "=far\n"
       "version=9.9\n";
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(test_files::anonymousTempFile(),
+                                             fclose);
   ASSERT_TRUE(file);
   ASSERT_EQ(text.size(), std::fwrite(text.data(), 1, text.size(), file.get()));
   std::rewind(file.get());

@@ -14,13 +14,14 @@
 
 #include "support/console_output.h"
 #include "tests/scoped_env.h"
+#include "tests/test_files.h"
 
 namespace test_console {
 
 // Redirects file descriptor 2 into a temporary file for its lifetime.
 class StderrCapture {
  public:
-  StderrCapture() : file_(std::tmpfile()) {
+  StderrCapture() : file_(test_files::anonymousTempFile()) {
     std::fflush(stderr);
     saved_ = dup(2);
     if (file_ != nullptr) dup2(fileno(file_), 2);

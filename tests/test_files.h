@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -57,6 +58,11 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A new empty file open for reading and writing in binary mode, removed
+// when closed, like tmpfile(); one file per platform (temp_file_posix.cpp,
+// temp_file_win32.cpp). Null when none could be made.
+FILE* anonymousTempFile();
 
 // The whole file; empty when it cannot be read.
 inline Bytes readFile(const std::string& path) {

@@ -32,7 +32,7 @@ Bytes pattern(size_t length, uint8_t seed) {
 // A complete WAV file of the given layout holding `audio`, with its sizes
 // patched as a finished recording has them.
 Bytes makeWav(int32_t formatType, int32_t stereo, const Bytes& audio) {
-  FILE* stream = tmpfile();
+  FILE* stream = test_files::anonymousTempFile();
   EXPECT_NE(stream, nullptr);
   if (stream == nullptr) return {};
   wavBuildHeader(stream, formatType, stereo, 0);

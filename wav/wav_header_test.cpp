@@ -25,7 +25,7 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 // An anonymous temporary file holding `bytes`, positioned at its start.
 File tempFileWith(const Bytes& bytes) {
-  File file(tmpfile());
+  File file(test_files::anonymousTempFile());
   if (file && !bytes.empty()) {
     fwrite(bytes.data(), 1, bytes.size(), file.get());
   }
@@ -71,7 +71,7 @@ const Bytes kAlawStereoHeader = {
     0x00, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
 
 TEST(WavHeaderTest, AlawStereoHeaderIsExactly58KnownBytes) {
-  File file(tmpfile());
+  File file(test_files::anonymousTempFile());
   ASSERT_TRUE(file);
   EXPECT_EQ(wavBuildHeader(file.get(), kWavFormatAlaw, 1, 0), 58);
   EXPECT_EQ(contents(file.get()), kAlawStereoHeader);
@@ -109,7 +109,7 @@ TEST(WavHeaderTest, EveryLayoutRowHasItsLengthAndFields) {
                                     << row.stereo);
     EXPECT_EQ(wavHeaderLength(row.formatType, row.stereo), row.length);
     EXPECT_EQ(wavSelectLayout(row.formatType, row.stereo).count, 5);
-    File file(tmpfile());
+    File file(test_files::anonymousTempFile());
     ASSERT_TRUE(file);
     ASSERT_EQ(wavBuildHeader(file.get(), row.formatType, row.stereo, 0x01020304),
               row.length);
@@ -235,7 +235,7 @@ TEST(WavHeaderTest, FindChunkReportsAHugeBodyLengthAsNegative) {
 }
 
 TEST(WavHeaderTest, UpdateSizesPatchesRiffFactAndData) {
-  File file(tmpfile());
+  File file(test_files::anonymousTempFile());
   ASSERT_TRUE(file);
   ASSERT_EQ(wavBuildHeader(file.get(), kWavFormatAlaw, 1, 0), 58);
   const Bytes audio(1000, 0xD5);
@@ -251,7 +251,7 @@ TEST(WavHeaderTest, UpdateSizesPatchesRiffFactAndData) {
 }
 
 TEST(WavHeaderTest, UpdateSizesTakesTheDataSizeFromTheLayoutLength) {
-  File file(tmpfile());
+  File file(test_files::anonymousTempFile());
   ASSERT_TRUE(file);
   ASSERT_EQ(wavBuildHeader(file.get(), kWavFormatGsm610, 0, 0), 60);
   const Bytes audio(130, 0);

@@ -89,7 +89,7 @@ double seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
 
 // ---------------------------------------------------------------- children
 
-struct ChildSpec {
+struct ChildPlan {
   std::vector<std::string> argv;
   std::string stdoutPath = "/dev/null";  // truncated
   std::string stderrPath = "/dev/null";  // truncated
@@ -118,11 +118,11 @@ struct ChildResult {
   }
 };
 
-// Forks and execs `spec`. The child dies with this process; when traced it
+// Forks and execs `plan`. The child dies with this process; when traced it
 // stops at its exec, which startChildren consumes.
-pid_t forkChild(const ChildSpec& spec) {
+pid_t forkChild(const ChildPlan& plan) {
   std::vector<char*> argv;
-  for (const std::string& arg : spec.argv) {
+  for (const std::string& arg : plan.argv) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
@@ -132,14 +132,14 @@ pid_t forkChild(const ChildSpec& spec) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int in = open("/dev/null", O_RDONLY);
     const int out =
-        open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        open(plan.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err =
-        open(spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        open(plan.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
         dup2(err, 2) < 0) {
       _exit(126);
     }
-    if (spec.trace && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+    if (plan.trace && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
       _exit(126);
     }
     execv(argv[0], argv.data());
@@ -185,15 +185,15 @@ long readHwmKiB(pid_t pid) {
 // Children started together and reaped together, traced or not.
 class ChildGroup {
  public:
-  void start(const std::vector<ChildSpec>& specs) {
-    for (const ChildSpec& spec : specs) {
+  void start(const std::vector<ChildPlan>& plans) {
+    for (const ChildPlan& plan : plans) {
       ChildResult result;
-      result.output = spec.output;
-      result.minOutputBytes = spec.minOutputBytes;
+      result.output = plan.output;
+      result.minOutputBytes = plan.minOutputBytes;
       result.started = Clock::now();
-      result.pid = forkChild(spec);
+      result.pid = forkChild(plan);
       bool gone = false;
-      if (spec.trace) {
+      if (plan.trace) {
         // The stop at exec (or the end of a child that failed before it);
         // then ask for the exit stop.
         int status = 0;
@@ -298,29 +298,29 @@ long long fileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
 }
 
-ChildSpec commandSpec(std::vector<std::string> argv, bool trace = false,
+ChildPlan commandPlan(std::vector<std::string> argv, bool trace = false,
                       std::string stdoutPath = "/dev/null") {
-  ChildSpec spec;
-  spec.argv = std::move(argv);
-  spec.trace = trace;
-  spec.stdoutPath = std::move(stdoutPath);
-  return spec;
+  ChildPlan plan;
+  plan.argv = std::move(argv);
+  plan.trace = trace;
+  plan.stdoutPath = std::move(stdoutPath);
+  return plan;
 }
 
-// The spec of `hearkener -i input -F output`, which must copy the audio.
-ChildSpec convertSpec(const std::string& hearkener, const std::string& input,
+// The plan of `hearkener -i input -F output`, which must copy the audio.
+ChildPlan convertPlan(const std::string& hearkener, const std::string& input,
                       const std::string& output, bool trace) {
-  ChildSpec spec;
-  spec.argv = {hearkener, "-i", input, "-F", output};
-  spec.trace = trace;
-  spec.output = output;
-  spec.minOutputBytes = fileSize(input) - 1024;
-  return spec;
+  ChildPlan plan;
+  plan.argv = {hearkener, "-i", input, "-F", output};
+  plan.trace = trace;
+  plan.output = output;
+  plan.minOutputBytes = fileSize(input) - 1024;
+  return plan;
 }
 
-ChildResult runOne(const ChildSpec& spec, double timeoutSeconds) {
+ChildResult runOne(const ChildPlan& plan, double timeoutSeconds) {
   ChildGroup group;
-  group.start({spec});
+  group.start({plan});
   return group.reap(Clock::now() + std::chrono::milliseconds(static_cast<long>(
                                        timeoutSeconds * 1000)))[0];
 }
@@ -542,30 +542,30 @@ Live recordLive(const std::string& hearkener, const std::string& work,
     const auto deadline = Clock::now() + std::chrono::seconds(seconds + 30);
     CallServer server(chunks, count, deadline);
     const std::string port = std::to_string(server.port());
-    std::vector<ChildSpec> specs;
+    std::vector<ChildPlan> plans;
     for (int i = 0; i < count; ++i) {
-      ChildSpec spec;
-      spec.trace = true;
+      ChildPlan plan;
+      plan.trace = true;
       const std::string stem =
           work + (peerRun == 0 ? "/live" : "/cat") + std::to_string(i);
-      spec.stderrPath = stem + ".err";
+      plan.stderrPath = stem + ".err";
       if (peerRun == 0) {
-        spec.argv = {hearkener, "-h",   "127.0.0.1", "-p", port,
+        plan.argv = {hearkener, "-h",   "127.0.0.1", "-p", port,
                      "-q",      kQueue, "-r",        "-F", stem + ".wav"};
-        spec.output = stem + ".wav";
+        plan.output = stem + ".wav";
         // Two channels of A-law at 8000 frames per second, less a margin;
         // the content is not checked.
-        spec.minOutputBytes = static_cast<long long>(seconds) * 16000 * 9 / 10;
+        plan.minOutputBytes = static_cast<long long>(seconds) * 16000 * 9 / 10;
       } else {
-        spec.argv = {"/bin/bash", "-c",
+        plan.argv = {"/bin/bash", "-c",
                      "exec 3<>/dev/tcp/127.0.0.1/" + port + " && printf '" +
                          kQueue + "\\r\\n' >&3 && exec cat <&3 >" + stem +
                          ".raw"};
       }
-      specs.push_back(spec);
+      plans.push_back(plan);
     }
     ChildGroup group;
-    group.start(specs);
+    group.start(plans);
     auto results = group.reap(
         deadline, Clock::now() + std::chrono::milliseconds(seconds * 500));
     (peerRun == 0 ? live.ours : live.peer) = results;
@@ -618,9 +618,9 @@ int main(int argc, char** argv) {
   std::vector<double> soxCpu;
   for (int i = 0; i < runs; ++i) {
     unlink(out.c_str());
-    const ChildResult a = runOne(convertSpec(hearkener, call, out, false), 60);
+    const ChildResult a = runOne(convertPlan(hearkener, call, out, false), 60);
     unlink(soxOut.c_str());
-    const ChildResult b = runOne(commandSpec({sox, call, soxOut}), 60);
+    const ChildResult b = runOne(commandPlan({sox, call, soxOut}), 60);
     if (a.ok()) ourCpu.push_back(a.cpu);
     if (b.ok()) soxCpu.push_back(b.cpu);
     allRan = allRan && a.ok() && b.ok();
@@ -635,10 +635,10 @@ int main(int argc, char** argv) {
   // 2: footprint of that conversion, traced.
   unlink(out.c_str());
   const ChildResult ourFoot =
-      runOne(convertSpec(hearkener, call, out, true), 60);
+      runOne(convertPlan(hearkener, call, out, true), 60);
   unlink(soxOut.c_str());
   const ChildResult soxFoot =
-      runOne(commandSpec({sox, call, soxOut}, true), 60);
+      runOne(commandPlan({sox, call, soxOut}, true), 60);
   allRan = allRan && ourFoot.ok() && soxFoot.ok();
   rows.push_back({"2 convert 60 s call: peak RSS", mib(ourFoot.hwmKiB),
                   "sox " + mib(soxFoot.hwmKiB),
@@ -731,15 +731,15 @@ int main(int argc, char** argv) {
   std::vector<double> bigCatCpu;
   for (int i = 0; i < bigRuns; ++i) {
     unlink(out.c_str());
-    const ChildResult a = runOne(convertSpec(hearkener, big, out, false), 300);
+    const ChildResult a = runOne(convertPlan(hearkener, big, out, false), 300);
     unlink(out.c_str());
     const ChildResult b =
-        runOne(commandSpec({"/bin/cat", big}, false, out), 300);
+        runOne(commandPlan({"/bin/cat", big}, false, out), 300);
     unlink(out.c_str());
-    const ChildResult c = runOne(commandSpec({sox, big, out}), 300);
+    const ChildResult c = runOne(commandPlan({sox, big, out}), 300);
     unlink(out.c_str());
     const ChildResult d = runOne(
-        commandSpec({"/bin/dd", "if=" + big, "of=" + out, "bs=128K",
+        commandPlan({"/bin/dd", "if=" + big, "of=" + out, "bs=128K",
                      "status=none"}),
         300);
     unlink(out.c_str());

@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "net/socket.h"
+#include "net/socket_shared.h"
 #include "support/console_report.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
@@ -45,59 +46,19 @@ struct NetSocket {
   sockaddr_storage peer{};
   int32_t peerLength = 0;
 
-  // The line reader: received bytes sit at offsets 128 to 255, unread ones
-  // between readPosition and endPosition.
-  uint8_t lineArea[256] = {};
-  int32_t readPosition = 0;
-  int32_t endPosition = 0;
-
-  // Registry links, guarded by the registry lock; newest first.
-  NetSocket* newer = nullptr;
-  NetSocket* older = nullptr;
+  NetLineReader lineReader;
+  NetRegistryLinks links;
 };
 
 namespace {
 
 // How often a blocking call that watches a stop flag looks at it.
 constexpr int kStopPollMs = 100;
-constexpr int32_t kLineReaderStart = 128;
-
-// --- The registry -------------------------------------------------------
-
-// Created on first use; function-local statics are initialised safely even
-// when two threads create their first sockets at the same time.
-std::mutex& registryLock() {
-  static std::mutex lock;
-  return lock;
-}
-NetSocket* registryHead = nullptr;  // guarded by registryLock()
-int32_t registryCount = 0;          // guarded by registryLock()
 
 // BSD sockets need no start-up or clean-up call for the process; these
 // mark where a platform that does needs them (first socket, last socket).
-void platformSocketsUsed() {}
+bool platformSocketsUsed() { return true; }
 void platformSocketsUnused() {}
-
-void registryAdd(NetSocket* socket) {
-  std::lock_guard<std::mutex> lock(registryLock());
-  if (registryCount == 0) platformSocketsUsed();
-  socket->older = registryHead;
-  if (registryHead != nullptr) registryHead->newer = socket;
-  registryHead = socket;
-  ++registryCount;
-}
-
-void registryRemove(NetSocket* socket) {
-  std::lock_guard<std::mutex> lock(registryLock());
-  if (socket->newer != nullptr) {
-    socket->newer->older = socket->older;
-  } else {
-    registryHead = socket->older;
-  }
-  if (socket->older != nullptr) socket->older->newer = socket->newer;
-  socket->newer = socket->older = nullptr;
-  if (--registryCount == 0) platformSocketsUnused();
-}
 
 // --- System errors --------------------------------------------------------
 
@@ -127,13 +88,13 @@ bool stopRequested(const NetSocket* socket) {
   return socket->stop != nullptr && socket->stop->load() != 0;
 }
 
-int32_t unreadLineBytes(const NetSocket* socket) {
-  return socket->endPosition - socket->readPosition;
-}
-
 NetSocket* newRegisteredSocket() {
   NetSocket* socket = new (std::nothrow) NetSocket;
-  if (socket != nullptr) registryAdd(socket);
+  if (socket != nullptr &&
+      !netRegistryAdd(&socket->links, platformSocketsUsed)) {
+    delete socket;
+    return nullptr;
+  }
   return socket;
 }
 
@@ -407,9 +368,8 @@ NetResult refillLineReader(NetSocket* socket) {
     if (ready < 0) return ready;
   }
   const NetResult received = netReceive(
-      socket, socket->lineArea + kLineReaderStart, kNetLineReaderBytes);
-  socket->readPosition = kLineReaderStart;
-  socket->endPosition = kLineReaderStart + (received > 0 ? received : 0);
+      socket, socket->lineReader.refillArea(), kNetLineReaderBytes);
+  socket->lineReader.refilled(received);
   return received;
 }
 
@@ -476,19 +436,14 @@ NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
 
 NetResult netWaitReadable(NetSocket* socket, int32_t timeoutMs) {
   if (!usable(socket)) return kNetNoSocket;
-  if (unreadLineBytes(socket) > 0) return 1;
+  if (socket->lineReader.unread() > 0) return 1;
   return netWait(socket, timeoutMs);
 }
 
 NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
   if (!usable(socket) || buffer == nullptr || size <= 0) return kNetNoSocket;
-  const int32_t unread = unreadLineBytes(socket);
-  if (unread > 0) {
-    const int32_t count = unread < size ? unread : size;
-    std::memcpy(buffer, socket->lineArea + socket->readPosition,
-                static_cast<size_t>(count));
-    socket->readPosition += count;
-    return count;
+  if (socket->lineReader.unread() > 0) {
+    return socket->lineReader.take(buffer, size);
   }
   for (;;) {
     const ssize_t received =
@@ -499,28 +454,10 @@ NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
 }
 
 NetResult netReadLine(char* buffer, int32_t size, NetSocket* socket) {
-  if (buffer == nullptr || size <= 0) return kNetNoSocket;
-  const int32_t room = size - 1;
-  int32_t count = 0;
-  while (count < room) {
-    if (!usable(socket)) return kNetNoSocket;
-    if (unreadLineBytes(socket) <= 0) {
-      const NetResult received = refillLineReader(socket);
-      if (received < 0) return received;
-      if (received == 0) {
-        buffer[count] = '\0';
-        return count > 0 ? count : kNetLineClosed;
-      }
-    }
-    const char c = static_cast<char>(socket->lineArea[socket->readPosition++]);
-    buffer[count++] = c;
-    if (c == '\n') {
-      buffer[count] = '\0';
-      return count;
-    }
-  }
-  buffer[room] = '\0';
-  return room;
+  return netLineReaderReadLine(
+      socket != nullptr ? &socket->lineReader : nullptr, buffer, size,
+      [socket] { return usable(socket); },
+      [socket] { return refillLineReader(socket); });
 }
 
 NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
@@ -567,11 +504,6 @@ void netDestroy(NetSocket* socket) {
     ::close(socket->handle);
     socket->handle = -1;
   }
-  registryRemove(socket);
+  netRegistryRemove(&socket->links, platformSocketsUnused);
   delete socket;
-}
-
-int32_t netLiveSocketCount() {
-  std::lock_guard<std::mutex> lock(registryLock());
-  return registryCount;
 }

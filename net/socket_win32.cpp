@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "net/socket.h"
+#include "net/socket_shared.h"
 #include "support/console_report.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
@@ -50,22 +51,14 @@ struct NetSocket {
   sockaddr_storage peer{};
   int32_t peerLength = 0;
 
-  // The line reader: received bytes sit at offsets 128 to 255, unread ones
-  // between readPosition and endPosition.
-  uint8_t lineArea[256] = {};
-  int32_t readPosition = 0;
-  int32_t endPosition = 0;
-
-  // Registry links, guarded by the registry lock; newest first.
-  NetSocket* newer = nullptr;
-  NetSocket* older = nullptr;
+  NetLineReader lineReader;
+  NetRegistryLinks links;
 };
 
 namespace {
 
 // The longest single sleep of a wait; also how often a stop flag is read.
 constexpr int32_t kWaitSliceMs = 100;
-constexpr int32_t kLineReaderStart = 128;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
 // --- Windows Sockets start-up ---------------------------------------------
@@ -88,46 +81,13 @@ class WinsockUse {
   bool started_ = false;
 };
 
-// --- The registry -------------------------------------------------------
-
-std::mutex& registryLock() {
-  static std::mutex lock;
-  return lock;
-}
-NetSocket* registryHead = nullptr;  // guarded by registryLock()
-int32_t registryCount = 0;          // guarded by registryLock()
-
-// The first socket starts Windows Sockets, the last one cleans it up.
-// REQUIRES: registryLock() held.
+// The first socket starts Windows Sockets, the last one cleans it up;
+// both run under the registry's lock.
 bool platformSocketsUsed() {
   WSADATA data;
   return WSAStartup(kWinsockVersion, &data) == 0;
 }
 void platformSocketsUnused() { WSACleanup(); }
-
-// Returns false, leaving the socket unregistered, when Windows Sockets
-// cannot be started.
-bool registryAdd(NetSocket* socket) {
-  std::lock_guard<std::mutex> lock(registryLock());
-  if (registryCount == 0 && !platformSocketsUsed()) return false;
-  socket->older = registryHead;
-  if (registryHead != nullptr) registryHead->newer = socket;
-  registryHead = socket;
-  ++registryCount;
-  return true;
-}
-
-void registryRemove(NetSocket* socket) {
-  std::lock_guard<std::mutex> lock(registryLock());
-  if (socket->newer != nullptr) {
-    socket->newer->older = socket->older;
-  } else {
-    registryHead = socket->older;
-  }
-  if (socket->older != nullptr) socket->older->newer = socket->newer;
-  socket->newer = socket->older = nullptr;
-  if (--registryCount == 0) platformSocketsUnused();
-}
 
 // --- System errors --------------------------------------------------------
 
@@ -158,13 +118,10 @@ bool stopRequested(const NetSocket* socket) {
   return socket->stop != nullptr && socket->stop->load() != 0;
 }
 
-int32_t unreadLineBytes(const NetSocket* socket) {
-  return socket->endPosition - socket->readPosition;
-}
-
 NetSocket* newRegisteredSocket() {
   NetSocket* socket = new (std::nothrow) NetSocket;
-  if (socket != nullptr && !registryAdd(socket)) {
+  if (socket != nullptr &&
+      !netRegistryAdd(&socket->links, platformSocketsUsed)) {
     delete socket;
     return nullptr;
   }
@@ -514,9 +471,8 @@ NetResult refillLineReader(NetSocket* socket) {
     if (ready < 0) return ready == kNetWaitFailed ? kNetFailed : ready;
   }
   const NetResult received = netReceive(
-      socket, socket->lineArea + kLineReaderStart, kNetLineReaderBytes);
-  socket->readPosition = kLineReaderStart;
-  socket->endPosition = kLineReaderStart + (received > 0 ? received : 0);
+      socket, socket->lineReader.refillArea(), kNetLineReaderBytes);
+  socket->lineReader.refilled(received);
   return received;
 }
 
@@ -556,19 +512,14 @@ NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
 
 NetResult netWaitReadable(NetSocket* socket, int32_t timeoutMs) {
   if (!usable(socket)) return kNetNoSocket;
-  if (unreadLineBytes(socket) > 0) return 1;
+  if (socket->lineReader.unread() > 0) return 1;
   return netWait(socket, timeoutMs);
 }
 
 NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
   if (!usable(socket) || buffer == nullptr || size <= 0) return kNetNoSocket;
-  const int32_t unread = unreadLineBytes(socket);
-  if (unread > 0) {
-    const int32_t count = unread < size ? unread : size;
-    std::memcpy(buffer, socket->lineArea + socket->readPosition,
-                static_cast<size_t>(count));
-    socket->readPosition += count;
-    return count;
+  if (socket->lineReader.unread() > 0) {
+    return socket->lineReader.take(buffer, size);
   }
   // The socket never blocks: receive only what a wait found readable.
   for (;;) {
@@ -587,28 +538,10 @@ NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
 }
 
 NetResult netReadLine(char* buffer, int32_t size, NetSocket* socket) {
-  if (buffer == nullptr || size <= 0) return kNetNoSocket;
-  const int32_t room = size - 1;
-  int32_t count = 0;
-  while (count < room) {
-    if (!usable(socket)) return kNetNoSocket;
-    if (unreadLineBytes(socket) <= 0) {
-      const NetResult received = refillLineReader(socket);
-      if (received < 0) return received;
-      if (received == 0) {
-        buffer[count] = '\0';
-        return count > 0 ? count : kNetLineClosed;
-      }
-    }
-    const char c = static_cast<char>(socket->lineArea[socket->readPosition++]);
-    buffer[count++] = c;
-    if (c == '\n') {
-      buffer[count] = '\0';
-      return count;
-    }
-  }
-  buffer[room] = '\0';
-  return room;
+  return netLineReaderReadLine(
+      socket != nullptr ? &socket->lineReader : nullptr, buffer, size,
+      [socket] { return usable(socket); },
+      [socket] { return refillLineReader(socket); });
 }
 
 // Windows raises no signal for a vanished peer: the send just fails.
@@ -666,11 +599,6 @@ void netDestroy(NetSocket* socket) {
     CloseHandle(socket->wakeEvent);
     socket->wakeEvent = nullptr;
   }
-  registryRemove(socket);
+  netRegistryRemove(&socket->links, platformSocketsUnused);
   delete socket;
-}
-
-int32_t netLiveSocketCount() {
-  std::lock_guard<std::mutex> lock(registryLock());
-  return registryCount;
 }

@@ -1,0 +1,136 @@
+#include "tools/tapd_emu/session.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "tools/tapd_emu/connection.h"
+#include "tools/tapd_emu/queue_stream.h"
+
+namespace tapd_emu {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// In --fast mode, bytes gathered before each send.
+constexpr size_t kFastBatchBytes = 16384;
+
+const char* endName(IoEnd end) {
+  switch (end) {
+    case IoEnd::kOk:
+      return "done";
+    case IoEnd::kClosed:
+      return "client closed";
+    case IoEnd::kStopped:
+      return "stopped";
+    case IoEnd::kTimeout:
+      return "timeout";
+    case IoEnd::kTooLong:
+      return "bad request (name line too long)";
+  }
+  return "?";
+}
+
+struct Outcome {
+  std::string queue = "-";
+  unsigned long long audioBytes = 0;
+  std::string end;
+};
+
+// The name as the log shows it: quoted, printable, at most 64 characters.
+std::string printableName(const std::string& name) {
+  std::string shown = "\"";
+  for (size_t i = 0; i < name.size() && i < 64; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    shown += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  return shown + (name.size() > 64 ? "...\"" : "\"");
+}
+
+// The queue list: one line per queue, then the end marker.
+IoEnd sendQueueList(int fd, const std::vector<ServedQueue>& queues) {
+  std::string list;
+  for (const ServedQueue& queue : queues) list += queue.spec.name + "\r\n";
+  list += "[End]\r\n";
+  return sendAll(fd, reinterpret_cast<const uint8_t*>(list.data()),
+                 list.size());
+}
+
+// Streams the queue's audio until its end; fills outcome->end.
+void streamQueue(int fd, const ServedQueue& queue, const SessionConfig& config,
+                 Outcome* outcome) {
+  QueueStream stream(queue.spec, queue.audio, config.loop);
+  const std::string error = stream.start();
+  if (!error.empty()) {
+    outcome->end = "encoder failed: " + error;
+    return;
+  }
+  const Clock::time_point start = Clock::now();
+  std::vector<uint8_t> bytes;
+  for (;;) {
+    // The chunk goes out when its first sample is due.
+    const auto due =
+        start + std::chrono::microseconds(stream.framesDone() * 1000000 / 8000);
+    bytes.clear();
+    StreamStep step = stream.next(&bytes);
+    while (config.fast && step == StreamStep::kMore &&
+           bytes.size() < kFastBatchBytes) {
+      step = stream.next(&bytes);
+    }
+    IoEnd end = IoEnd::kOk;
+    if (!config.fast) end = waitUntil(fd, due);
+    if (end == IoEnd::kOk && !bytes.empty()) {
+      end = sendAll(fd, bytes.data(), bytes.size());
+      if (end == IoEnd::kOk) outcome->audioBytes += bytes.size();
+    }
+    if (end != IoEnd::kOk) {
+      outcome->end = endName(end);
+      return;
+    }
+    if (step == StreamStep::kFailed) {
+      outcome->end = "encoder failed";
+      return;
+    }
+    if (step == StreamStep::kEnd) {
+      outcome->end = "done";
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void logLine(const std::string& text) {
+  // One call per line: stdio keeps concurrent lines whole.
+  fprintf(stderr, "tapd-emu: %s\n", text.c_str());
+}
+
+void runSession(ScopedFd fd, const std::string& peer,
+                const SessionConfig& config) {
+  Outcome outcome;
+  IoEnd end = sendQueueList(fd.get(), *config.queues);
+  std::string name;
+  if (end == IoEnd::kOk) {
+    end = receiveLine(fd.get(), config.nameTimeoutMs, kMaxNameLine, &name);
+  }
+  if (end != IoEnd::kOk) {
+    outcome.end = endName(end);
+  } else {
+    outcome.queue = printableName(name);
+    const ServedQueue* found = nullptr;
+    for (const ServedQueue& queue : *config.queues) {
+      if (queue.spec.name == name) found = &queue;
+    }
+    if (found == nullptr) {
+      outcome.end = "unknown queue";
+    } else {
+      outcome.queue += " (" + encodingName(found->spec) + ")";
+      streamQueue(fd.get(), *found, config, &outcome);
+    }
+  }
+  fd.reset();
+  logLine(peer + " queue " + outcome.queue + ": " +
+          std::to_string(outcome.audioBytes) + " audio bytes sent, " +
+          outcome.end);
+}
+
+}  // namespace tapd_emu

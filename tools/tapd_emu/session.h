@@ -1,0 +1,42 @@
+// One client connection, served from start to end: the queue list, the
+// client's queue-name line, then the queue's audio, paced in real time or
+// as fast as the client reads. Logs one line on stderr when it ends.
+//
+// Thread-safety: runSession runs on its own thread; the queues it serves are
+// shared read-only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/scoped_fd.h"
+#include "tools/tapd_emu/source_audio.h"
+
+namespace tapd_emu {
+
+struct ServedQueue {
+  QueueSpec spec;
+  SourceAudio audio;
+};
+
+struct SessionConfig {
+  const std::vector<ServedQueue>* queues = nullptr;
+  bool fast = false;
+  bool loop = false;
+  int nameTimeoutMs = 10000;
+};
+
+// The longest queue-name line taken from a client.
+constexpr size_t kMaxNameLine = 1024;
+
+// Serves the connection `fd` from the client `peer` ("ADDR:PORT") until the
+// audio ends, the client goes, or a stop; closes it and logs how it ended.
+// REQUIRES: config.queues outlives the call.
+void runSession(ScopedFd fd, const std::string& peer,
+                const SessionConfig& config);
+
+// Logs one line on stderr, prefixed with the program name.
+void logLine(const std::string& text);
+
+}  // namespace tapd_emu

@@ -89,6 +89,9 @@ TEST(StreamSourceFramed, DecodesFramesSplitAcrossSegments) {
 // An unsupported frame becomes -8 with the audio; a reset of the connection
 // comes back as -5 with a count of -1, never as the end of the input.
 TEST(StreamSourceFramed, TranslatesDecoderResults) {
+  if (!loopback::resetReachesClient()) {
+    GTEST_SKIP() << "an abortive close reaches the client as an orderly one";
+  }
   Bytes stream;
   framed::appendFrame(stream, framed::typedFrame(0, 11, {1}), 7);
   framed::appendFrame(stream, framed::typedFrame(0, 2, Bytes(50, 0x11)), 7);

@@ -1,19 +1,7 @@
 #include "tests/loopback_server.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace loopback {
 
@@ -30,48 +18,26 @@ int msLeft(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Polls one descriptor for `events` for at most `timeoutMs`; true when
-// ready.
-bool pollFor(int descriptor, short events, int timeoutMs) {
-  pollfd entry{descriptor, events, 0};
-  for (;;) {
-    const int ready = poll(&entry, 1, timeoutMs);
-    if (ready >= 0) return ready > 0;
-    if (errno != EINTR) return false;
-  }
+Clock::time_point deadlineIn(int timeoutMs) {
+  return Clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-// Binds a TCP listener to the loopback address of `family` at a port the
-// system picks. Returns the descriptor (-1 on failure) and the port.
-int listenOnLoopback(Family family, int backlog, int* port) {
-  const int domain = family == Family::kIpv6 ? AF_INET6 : AF_INET;
-  const int listener = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener < 0) return -1;
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == Family::kIpv6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_addr = in6addr_loopback;
-    length = sizeof(*v6);
-  } else {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    v4->sin_family = AF_INET;
-    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(*v4);
+// Accepts one connection on `listener` before `deadline`, giving up early
+// once `released` is set. kNoSocket when none arrived.
+SocketHandle acceptBefore(SocketHandle listener, Clock::time_point deadline,
+                          const std::atomic<bool>& released) {
+  SocketHandle connection = kNoSocket;
+  while (connection == kNoSocket && !released.load() && msLeft(deadline) > 0) {
+    if (socketWait(listener, Readiness::kReadable,
+                   std::min(kSliceMs, msLeft(deadline)))) {
+      connection = socketAccept(listener);
+    }
   }
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      listen(listener, backlog) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) !=
-          0) {
-    ::close(listener);
-    return -1;
-  }
-  *port = family == Family::kIpv6
-              ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-              : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-  return listener;
+  return connection;
 }
+
+// For Peers that no LoopbackServer releases.
+const std::atomic<bool> kNeverReleased{false};
 
 }  // namespace
 
@@ -79,17 +45,16 @@ const char* hostOf(Family family) {
   return family == Family::kIpv6 ? "::1" : "127.0.0.1";
 }
 
-Peer::Peer(int descriptor, const std::atomic<bool>& released)
-    : descriptor_(descriptor), released_(released) {}
+Peer::Peer(SocketHandle socket, const std::atomic<bool>& released)
+    : socket_(socket), released_(released) {}
 
 Peer::~Peer() { close(); }
 
 bool Peer::send(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t result = ::send(descriptor_, bytes.data() + sent,
-                                  bytes.size() - sent, MSG_NOSIGNAL);
-    if (result < 0 && errno == EINTR) continue;
+    const long result =
+        socketSend(socket_, bytes.data() + sent, bytes.size() - sent, false);
     if (result <= 0) return false;
     sent += static_cast<size_t>(result);
   }
@@ -97,19 +62,17 @@ bool Peer::send(const std::string& bytes) {
 }
 
 bool Peer::sendUrgent(char byte) {
-  return ::send(descriptor_, &byte, 1, MSG_OOB | MSG_NOSIGNAL) == 1;
+  return socketSend(socket_, &byte, 1, true) == 1;
 }
 
 std::string Peer::receive(size_t count, int timeoutMs) {
   std::string received;
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Clock::time_point deadline = deadlineIn(timeoutMs);
   char buffer[4096];
-  while (descriptor_ >= 0 && received.size() < count) {
-    if (!pollFor(descriptor_, POLLIN, msLeft(deadline))) break;
+  while (socket_ != kNoSocket && received.size() < count) {
+    if (!socketWait(socket_, Readiness::kReadable, msLeft(deadline))) break;
     const size_t want = std::min(sizeof(buffer), count - received.size());
-    const ssize_t got = recv(descriptor_, buffer, want, 0);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = socketReceive(socket_, buffer, want, false);
     if (got <= 0) break;
     received.append(buffer, static_cast<size_t>(got));
   }
@@ -121,46 +84,43 @@ std::string Peer::receiveUntilClosed(int timeoutMs) {
 }
 
 bool Peer::stall(int timeoutMs) {
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (descriptor_ >= 0 && !released_.load() && msLeft(deadline) > 0) {
-    if (!pollFor(descriptor_, POLLIN, std::min(kSliceMs, msLeft(deadline)))) {
+  const Clock::time_point deadline = deadlineIn(timeoutMs);
+  while (socket_ != kNoSocket && !released_.load() && msLeft(deadline) > 0) {
+    if (!socketWait(socket_, Readiness::kReadable,
+                    std::min(kSliceMs, msLeft(deadline)))) {
       continue;
     }
     char byte = 0;
-    const ssize_t got = recv(descriptor_, &byte, 1, MSG_PEEK);
-    if (got <= 0) return true;
+    if (socketReceive(socket_, &byte, 1, true) <= 0) return true;
     // The client sent something: not expected while stalled, but it must
     // not make the wait spin; take it.
-    if (recv(descriptor_, &byte, 1, 0) <= 0) return true;
+    if (socketReceive(socket_, &byte, 1, false) <= 0) return true;
   }
   return false;
 }
 
 void Peer::finishSending() {
-  if (descriptor_ >= 0) shutdown(descriptor_, SHUT_WR);
+  if (socket_ != kNoSocket) socketShutdownSending(socket_);
 }
 
 void Peer::close() {
-  if (descriptor_ < 0) return;
-  shutdown(descriptor_, SHUT_WR);
-  ::close(descriptor_);
-  descriptor_ = -1;
+  if (socket_ == kNoSocket) return;
+  socketShutdownSending(socket_);
+  socketClose(socket_, false);
+  socket_ = kNoSocket;
 }
 
 void Peer::reset() {
-  if (descriptor_ < 0) return;
-  const linger abort{1, 0};
-  setsockopt(descriptor_, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
-  ::close(descriptor_);
-  descriptor_ = -1;
+  if (socket_ == kNoSocket) return;
+  socketClose(socket_, true);
+  socket_ = kNoSocket;
 }
 
 LoopbackServer::LoopbackServer(Family family, Script script,
                                int acceptTimeoutMs)
     : family_(family) {
-  listener_ = listenOnLoopback(family, 4, &port_);
-  if (listener_ < 0) {
+  listener_ = socketListen(family, 4, &port_);
+  if (listener_ == kNoSocket) {
     port_ = 0;
     return;
   }
@@ -171,7 +131,7 @@ LoopbackServer::LoopbackServer(Family family, Script script,
 LoopbackServer::~LoopbackServer() {
   release();
   join();
-  if (listener_ >= 0) ::close(listener_);
+  socketClose(listener_, false);
 }
 
 void LoopbackServer::join() {
@@ -179,16 +139,9 @@ void LoopbackServer::join() {
 }
 
 void LoopbackServer::serve(Script script, int acceptTimeoutMs) {
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(acceptTimeoutMs);
-  int connection = -1;
-  while (connection < 0 && !released_.load() && msLeft(deadline) > 0) {
-    if (!pollFor(listener_, POLLIN, std::min(kSliceMs, msLeft(deadline)))) {
-      continue;
-    }
-    connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  }
-  if (connection >= 0) {
+  const SocketHandle connection =
+      acceptBefore(listener_, deadlineIn(acceptTimeoutMs), released_);
+  if (connection != kNoSocket) {
     accepted_.store(true);
     Peer peer(connection, released_);
     script(peer);
@@ -197,74 +150,69 @@ void LoopbackServer::serve(Script script, int acceptTimeoutMs) {
 }
 
 UnansweredListener::UnansweredListener() {
-  listener_ = listenOnLoopback(Family::kIpv4, 0, &port_);
-  if (listener_ < 0) return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port_));
+  listener_ = socketListen(Family::kIpv4, 0, &port_);
+  if (listener_ == kNoSocket) return;
   // Connect until one connect stays unanswered: the queue is then full.
+  // A connect that fails instead shows as writable and ends the attempt.
   for (int i = 0; i < 16 && !ready_; ++i) {
-    const int filler =
-        ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (filler < 0) return;
+    const SocketHandle filler = socketConnectPending(port_);
+    if (filler == kNoSocket) return;
     fillers_.push_back(filler);
-    if (connect(filler, reinterpret_cast<sockaddr*>(&address),
-                sizeof(address)) == 0) {
-      continue;
-    }
-    if (errno != EINPROGRESS) return;
-    ready_ = !pollFor(filler, POLLOUT, 300);
+    ready_ = !socketWait(filler, Readiness::kWritable, 300);
   }
 }
 
 int UnansweredListener::pendingConnects() const {
-  // Each line of the kernel's table: "sl local rem st ...", addresses as
-  // HEX:PORT, state 02 for a connect waiting for its answer.
-  int pending = 0;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::ifstream lines(table);
-    std::string line;
-    std::getline(lines, line);  // the heading
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      const size_t colon = remote.rfind(':');
-      if (state == "02" && colon != std::string::npos &&
-          std::stoi(remote.substr(colon + 1), nullptr, 16) == port_) {
-        ++pending;
-      }
-    }
-  }
-  return pending;
+  return socketPendingConnects(port_);
 }
 
 UnansweredListener::~UnansweredListener() {
-  for (int filler : fillers_) ::close(filler);
-  if (listener_ >= 0) ::close(listener_);
+  for (SocketHandle filler : fillers_) socketClose(filler, false);
+  socketClose(listener_, false);
+}
+
+std::unique_ptr<Peer> acceptClient(const std::function<bool(int port)>& connect,
+                                   int acceptTimeoutMs) {
+  int port = 0;
+  const SocketHandle listener = socketListen(Family::kIpv4, 1, &port);
+  if (listener == kNoSocket) return nullptr;
+  std::unique_ptr<Peer> peer;
+  if (connect(port)) {
+    const SocketHandle connection =
+        acceptBefore(listener, deadlineIn(acceptTimeoutMs), kNeverReleased);
+    if (connection != kNoSocket) {
+      peer = std::make_unique<Peer>(connection, kNeverReleased);
+    }
+  }
+  socketClose(listener, false);
+  return peer;
+}
+
+bool resetReachesClient() {
+  static const bool reaches = [] {
+    int port = 0;
+    const SocketHandle listener = socketListen(Family::kIpv4, 1, &port);
+    const SocketHandle client =
+        listener != kNoSocket ? socketConnectPending(port) : kNoSocket;
+    bool failed = false;
+    if (client != kNoSocket &&
+        socketWait(listener, Readiness::kReadable, 1000)) {
+      socketClose(socketAccept(listener), true);
+      char byte = 0;
+      failed = socketWait(client, Readiness::kReadable, 1000) &&
+               socketReceive(client, &byte, 1, false) < 0;
+    }
+    socketClose(client, false);
+    socketClose(listener, false);
+    return failed;
+  }();
+  return reaches;
 }
 
 std::string dualStackLoopbackName() {
   const char* name = "localhost";
-  auto firstAddress = [&](int family) -> std::string {
-    addrinfo hints{};
-    hints.ai_family = family;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &results) != 0) return "";
-    char text[INET6_ADDRSTRLEN] = "";
-    const void* raw =
-        family == AF_INET6
-            ? static_cast<const void*>(
-                  &reinterpret_cast<sockaddr_in6*>(results->ai_addr)->sin6_addr)
-            : static_cast<const void*>(
-                  &reinterpret_cast<sockaddr_in*>(results->ai_addr)->sin_addr);
-    inet_ntop(family, raw, text, sizeof(text));
-    freeaddrinfo(results);
-    return text;
-  };
-  if (firstAddress(AF_INET6) == "::1" && firstAddress(AF_INET) == "127.0.0.1") {
+  if (socketFirstAddress(name, Family::kIpv6) == "::1" &&
+      socketFirstAddress(name, Family::kIpv4) == "127.0.0.1") {
     return name;
   }
   return "";

@@ -16,13 +16,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-namespace loopback {
+#include "tests/loopback_socket.h"
 
-enum class Family { kIpv4, kIpv6 };
+namespace loopback {
 
 // "127.0.0.1" or "::1".
 const char* hostOf(Family family);
@@ -30,7 +31,9 @@ const char* hostOf(Family family);
 // The server's end of the accepted connection.
 class Peer {
  public:
-  Peer(int descriptor, const std::atomic<bool>& released);
+  // Takes ownership of `socket`.
+  // REQUIRES: `released` outlives the Peer.
+  Peer(SocketHandle socket, const std::atomic<bool>& released);
   ~Peer();
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -56,7 +59,7 @@ class Peer {
   void reset();
 
  private:
-  int descriptor_;
+  SocketHandle socket_;
   const std::atomic<bool>& released_;
 };
 
@@ -90,7 +93,7 @@ class LoopbackServer {
   void serve(Script script, int acceptTimeoutMs);
 
   Family family_;
-  int listener_ = -1;
+  SocketHandle listener_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> accepted_{false};
   std::atomic<bool> finished_{false};
@@ -111,15 +114,28 @@ class UnansweredListener {
   bool ready() const { return ready_; }
   int port() const { return port_; }
   // The number of connects to the port that wait for an answer, this
-  // listener's own filler included.
+  // listener's own filler included; -1 when the system does not tell.
   int pendingConnects() const;
 
  private:
-  int listener_ = -1;
+  SocketHandle listener_ = kNoSocket;
   int port_ = 0;
   bool ready_ = false;
-  std::vector<int> fillers_;
+  std::vector<SocketHandle> fillers_;
 };
+
+// For a test that plays the service on its own thread: listens on
+// 127.0.0.1, calls `connect` with the port and returns the server's end of
+// the connection that it made. Null when `connect` returned false or no
+// connection arrived within `acceptTimeoutMs`. The Peer's stall ends only
+// by the client's close or its time-out.
+std::unique_ptr<Peer> acceptClient(const std::function<bool(int port)>& connect,
+                                   int acceptTimeoutMs = 5000);
+
+// True when Peer::reset makes the client's next receive fail on this
+// system. Wine closes every socket in order, whatever its linger option, so
+// its client reads the end of the stream instead. Probed once.
+bool resetReachesClient();
 
 // A name that the system resolves to ::1 by an IPv6 look-up and to
 // 127.0.0.1 by an IPv4 look-up, or "" when this system has none.

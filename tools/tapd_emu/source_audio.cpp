@@ -101,6 +101,18 @@ std::string loadSourceAudio(const std::string& path, SourceAudio* audio) {
   if (wavFindChunkUnsigned(file.get(), "data", &length) != 0) {
     return path + ": no data chunk";
   }
+  // Never more than the file holds: a declared length may be anything.
+  const long start = ftell(file.get());
+  if (start < 0 || fseek(file.get(), 0, SEEK_END) != 0) {
+    return path + ": " + strerror(errno);
+  }
+  const long end = ftell(file.get());
+  if (end < start || fseek(file.get(), start, SEEK_SET) != 0) {
+    return path + ": " + strerror(errno);
+  }
+  if (static_cast<uint64_t>(end - start) < length) {
+    length = static_cast<uint32_t>(end - start);
+  }
   loaded.data_.resize(length);
   const size_t got = fread(loaded.data_.data(), 1, length, file.get());
   if (ferror(file.get())) return path + ": " + strerror(errno);

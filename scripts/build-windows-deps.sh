@@ -12,8 +12,9 @@
 # source entries and indexes apt-get reads live in a private directory.
 #
 # Environment: JOBS (parallel jobs, default 2), HEARKENER_APT_SOURCES (the
-# deb822 apt source file the deb-src entry is derived from, default
-# /etc/apt/sources.list.d/debian.sources).
+# apt source file the deb-src entry is derived from: a deb822 "*.sources"
+# file or a one-line list; default /etc/apt/sources.list.d/debian.sources,
+# else /etc/apt/sources.list).
 set -eu
 
 # Bump whenever a step below changes what ends up in PREFIX.
@@ -53,6 +54,10 @@ TOOLCHAIN=$HERE/../cmake/mingw-w64-x86_64.cmake
 for tool in "$CC" "$HOST-ar" "$HOST-ranlib" make cmake apt-get; do
   command -v "$tool" >/dev/null || die "$tool not found (scripts/build-windows.sh installs it)"
 done
+if [ -z "${HEARKENER_APT_SOURCES:-}" ] && [ ! -f "$APT_SOURCES" ] &&
+  [ -f /etc/apt/sources.list ]; then
+  APT_SOURCES=/etc/apt/sources.list
+fi
 [ -f "$APT_SOURCES" ] || die "no apt source entry at $APT_SOURCES"
 [ -f "$TOOLCHAIN" ] || die "no toolchain file at $TOOLCHAIN"
 
@@ -69,10 +74,19 @@ log() { echo "build-windows-deps: $* ($(date +%T))"; }
 log "fetching the source packages"
 APT=$WORK/apt
 mkdir -p "$APT/sources.list.d" "$APT/lists/partial" "$APT/cache/archives/partial"
-sed -n '/^Types:/,$p' "$APT_SOURCES" | sed 's/^Types:.*/Types: deb-src/' \
-  >"$APT/sources.list.d/deb-src.sources"
-grep -q '^Types: deb-src' "$APT/sources.list.d/deb-src.sources" ||
-  die "no deb822 entry in $APT_SOURCES"
+case "$APT_SOURCES" in
+  *.sources)
+    sed -n '/^Types:/,$p' "$APT_SOURCES" | sed 's/^Types:.*/Types: deb-src/' \
+      >"$APT/sources.list.d/deb-src.sources"
+    grep -q '^Types: deb-src' "$APT/sources.list.d/deb-src.sources" ||
+      die "no deb822 entry in $APT_SOURCES"
+    ;;
+  *)  # one-line format: each "deb" line once more as "deb-src"
+    sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$APT_SOURCES" \
+      >"$APT/sources.list.d/deb-src.list"
+    [ -s "$APT/sources.list.d/deb-src.list" ] || die "no deb line in $APT_SOURCES"
+    ;;
+esac
 set -- -o Dir::Etc::SourceList=/dev/null \
   -o Dir::Etc::SourceParts="$APT/sources.list.d" \
   -o Dir::State::Lists="$APT/lists" -o Dir::Cache="$APT/cache" \

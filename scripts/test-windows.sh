@@ -28,14 +28,28 @@ if [ ! -x "$LINUX_BUILD/hearkener" ] || [ ! -x "$LINUX_BUILD/make_test_call" ]; 
     || die "the Linux build failed"
 fi
 # Incremental: the codec libraries are cached in WINDOWS_BUILD/deps.
-JOBS=$JOBS scripts/build-windows.sh "$WINDOWS_BUILD" >/dev/null || die "the Windows build failed"
+TESTS=1 JOBS=$JOBS scripts/build-windows.sh "$WINDOWS_BUILD" >/dev/null ||
+  die "the Windows build failed"
 
 LIN=$(cd "$LINUX_BUILD" && pwd)
 WIN=$(cd "$WINDOWS_BUILD" && pwd)
 
 # --- private Wine prefix ----------------------------------------------------
+# Its own home too, whose ALSA configuration makes the default device one
+# that writes what it plays into $WORK/played.wav: wave-out then works on
+# machines without a sound card, and what it played can be checked.
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/test-windows.XXXXXX") || die "mktemp failed"
-export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WORK/home"
+cat >"$WORK/home/.asoundrc" <<EOF
+pcm.!default {
+  type file
+  slave.pcm "null"
+  file "$WORK/played.wav"
+  format "wav"
+}
+EOF
+export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" WINEDEBUG=-all \
+  WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 CHILDREN=()
 forget() {  # PID: reaped, so never to be signalled again
@@ -57,6 +71,9 @@ timeout 120 wineboot -i >/dev/null 2>&1 || die "wineboot failed"
 timeout 60 wineserver -w || die "wineserver did not settle"
 # A persistent server, so that no run waits for it to linger and exit.
 wineserver -p || die "wineserver -p failed"
+# The first programs of a new prefix may stall when several start at once:
+# one runs alone first.
+timeout 60 wine "$WIN/hearkener.exe" >/dev/null 2>&1
 
 # --- helpers ----------------------------------------------------------------
 PASSED=0
@@ -134,6 +151,17 @@ compare() {
 }
 
 mkdir -p "$WORK/inputs" "$WORK/cases"
+
+# --- 0. the unit tests, under Wine ----------------------------------------------
+if (cd "$WIN" && ctest -j "$JOBS" --timeout 300 --output-on-failure) \
+  >"$WORK/unit-tests.log" 2>&1; then
+  report "unit_tests ($(grep -o '[0-9]* tests failed out of [0-9]*' "$WORK/unit-tests.log" |
+    sed 's/.* out of /passed of /'))" ""
+else
+  grep -A40 'The following tests FAILED' "$WORK/unit-tests.log" ||
+    tail -40 "$WORK/unit-tests.log"
+  report "unit_tests" "see above"
+fi
 
 # --- 1. the example call tool -------------------------------------------------
 for variant in "alaw --alaw" "ulaw --ulaw" "alaw_mono --alaw --mono" "ulaw_mono --ulaw --mono"; do
@@ -412,6 +440,79 @@ EOF
   fi
 fi
 report "stop_on_ctrl_c" "$problems"
+
+# --- 6. playback through wave-out ----------------------------------------------
+# The 4-second example call (a whole number of device buffers) on the
+# default device: the run ends with 0 and says nothing, and the device got
+# exactly the 16-bit samples sox decodes from the file. The device consumes
+# at once, so this does not check the pacing (the unit tests do).
+dir="$WORK/cases/playback"
+mkdir -p "$dir"
+cp "$WORK/inputs/alaw.wav" "$dir/"
+rm -f "$WORK/played.wav"
+(cd "$dir" && timeout 30 wine "$WIN/hearkener.exe" -i alaw.wav) \
+  >"$dir/win.out" 2>"$dir/win.err"
+status=$?
+problems=""
+[ "$status" = 0 ] || problems+="status $status; "
+[ -s "$dir/win.out" ] && problems+="stdout: $(tr -d '\r' <"$dir/win.out" | head -2); "
+[ -s "$dir/win.err" ] && problems+="stderr: $(tr -d '\r' <"$dir/win.err" | head -2); "
+if [ ! -s "$WORK/played.wav" ]; then
+  problems+="the device got nothing; "
+else
+  [ "$(sox --i -r "$WORK/played.wav")/$(sox --i -c "$WORK/played.wav")" = 8000/2 ] ||
+    problems+="played at $(sox --i -r "$WORK/played.wav") Hz, $(sox --i -c "$WORK/played.wav") channels; "
+  sox "$dir/alaw.wav" -t raw -e signed -b 16 "$dir/expected.raw" &&
+    sox "$WORK/played.wav" -t raw -e signed -b 16 "$dir/played.raw" &&
+    cmp -s "$dir/expected.raw" "$dir/played.raw" ||
+    problems+="the played samples differ from the file's ($(stat -c %s "$dir/played.raw" 2>/dev/null) of $(stat -c %s "$dir/expected.raw") bytes); "
+fi
+report "playback_wave_out" "$problems"
+
+# --- 7. a crash report ------------------------------------------------------------
+# A thread that faults in a program that is playing: the report and the
+# minidump land in the crash-dump folder below the common application data,
+# and the process ends with the exception code (0xC0000005; Wine passes its
+# low byte on).
+dir="$WORK/cases/crash"
+mkdir -p "$dir"
+cp "$WORK/inputs/alaw.wav" "$dir/"
+dumps="$WINEPREFIX/drive_c/ProgramData/quandrilex/Tellan USB/crashdumps"
+(cd "$dir" && exec timeout 30 wine "$WIN/hearkener.exe" -i alaw.wav) \
+  >"$dir/win.out" 2>"$dir/win.err" &
+wine_pid=$!
+CHILDREN+=("$wine_pid")
+problems=""
+injected=""
+for _ in $(seq 40); do
+  sleep 0.25
+  if wine "$WIN/crash_injector.exe" hearkener.exe >"$dir/injector.out" 2>&1; then
+    injected=yes
+    break
+  fi
+done
+wait "$wine_pid"
+status=$?
+forget "$wine_pid"
+if [ -z "$injected" ]; then
+  problems="the injector found no program: $(tr -d '\r' <"$dir/injector.out" | head -1)"
+else
+  [ "$status" = 5 ] || problems+="status $status, not 5; "
+  report_file=$(find "$dumps" -name 'Crash-hearkener-*' ! -name '*.dmp' 2>/dev/null | head -1)
+  if [ -z "$report_file" ]; then
+    problems+="no report in $dumps; "
+  else
+    text=$(tr -d '\r' <"$report_file")
+    for line in "application: hearkener" "exception: 0xc0000005 (EXCEPTION_ACCESS_VIOLATION)" \
+      "minidump: C:\\ProgramData\\quandrilex\\Tellan USB\\crashdumps\\$(basename "$report_file").dmp" \
+      "end of report"; do
+      grep -qxF "$line" <<<"$text" || problems+="no line \"$line\" in the report; "
+    done
+    dump="$report_file.dmp"
+    [ "$(head -c 4 "$dump" 2>/dev/null)" = MDMP ] || problems+="no minidump beside the report; "
+  fi
+fi
+report "crash_report" "$problems"
 
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

@@ -9,13 +9,16 @@
 //
 // After the report the process ends with the exception code as its exit
 // status (the filter returns EXCEPTION_EXECUTE_HANDLER; no system dialog or
-// debugger is started); an abort ends as the runtime's abort does.
+// debugger is started); an abort ends as the runtime's abort does. Other
+// threads run on meanwhile: one that ends the process (main returning)
+// first waits for the report, then ends it with the crash's status.
 #include <windows.h>
 #include <dbghelp.h>
 
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "support/crash_handler.h"
 #include "support/file_utils.h"
@@ -39,6 +42,12 @@ wchar_t reportPath[kPathUnits];
 int32_t activityType = 0;
 int32_t reportFlags = 0;
 volatile LONG reporting = 0;
+// Set once the report is written or given up; created at installation.
+HANDLE reportDone = nullptr;
+// The exit status of a crashed process: the exception code, or the
+// runtime's abort status.
+constexpr UINT kAbortStatus = 3;
+volatile LONG crashStatus = 0;
 
 using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(
     HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
@@ -279,11 +288,7 @@ DWORD WINAPI writeCrashReport(void* argument) {
 
 // Writes the report once per process; a second crashing thread waits for
 // the first one's report instead.
-void reportCrash(EXCEPTION_POINTERS* pointers) {
-  if (InterlockedExchange(&reporting, 1) != 0) {
-    Sleep(kWaitForReportMs);
-    return;
-  }
+void writeReportOnce(EXCEPTION_POINTERS* pointers) {
   if (activityType != kCrashActivitySaveReport || reportPath[0] == 0) return;
   CrashJob job = {pointers, GetCurrentThreadId()};
   const HANDLE writer =
@@ -294,6 +299,27 @@ void reportCrash(EXCEPTION_POINTERS* pointers) {
   }
   WaitForSingleObject(writer, kWaitForReportMs);
   CloseHandle(writer);
+}
+
+void reportCrash(EXCEPTION_POINTERS* pointers) {
+  if (InterlockedExchange(&reporting, 1) != 0) {
+    Sleep(kWaitForReportMs);
+    return;
+  }
+  crashStatus = static_cast<LONG>(pointers != nullptr
+                                      ? pointers->ExceptionRecord->ExceptionCode
+                                      : kAbortStatus);
+  writeReportOnce(pointers);
+  if (reportDone != nullptr) SetEvent(reportDone);
+}
+
+// Runs when the process ends normally (main returns, exit): if a thread is
+// crashing meanwhile, its report is finished first and the process ends as
+// the crash would have ended it.
+void waitForCrashReport() {
+  if (reporting == 0) return;
+  if (reportDone != nullptr) WaitForSingleObject(reportDone, kWaitForReportMs);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(crashStatus));
 }
 
 LONG WINAPI crashExceptionFilter(EXCEPTION_POINTERS* pointers) {
@@ -363,6 +389,10 @@ bool crashHandlerInstall() {
   if (dbghelp != nullptr) {
     miniDumpWriteDump = reinterpret_cast<MiniDumpWriteDumpFunction>(
         reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  }
+  if (reportDone == nullptr) {
+    reportDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atexit(waitForCrashReport);
   }
   SetUnhandledExceptionFilter(crashExceptionFilter);
   return std::signal(SIGABRT, crashAbortHandler) != SIG_ERR;

@@ -441,6 +441,25 @@ EOF
 fi
 report "stop_on_ctrl_c" "$problems"
 
+# --- 5. console lines ----------------------------------------------------------------
+# A wrong command line: the same text as on Linux, each line ended by "\r\n"
+# (the console is written in binary mode: no "\r\r\n").
+dir="$WORK/cases/console_lines"
+mkdir -p "$dir"
+(cd "$dir" && timeout 60 "$LIN/hearkener" -x) >"$dir/lin.out" 2>"$dir/lin.err"
+(cd "$dir" && timeout 60 wine "$WIN/hearkener.exe" -x) >"$dir/win.out" 2>"$dir/win.err"
+problems=""
+[ -s "$dir/win.err" ] || problems+="no message; "
+grep -q $'\r\r' "$dir/win.err" && problems+="a line ends in CR CR LF; "
+[ "$(grep -c $'\r$' "$dir/win.err")" = "$(wc -l <"$dir/win.err")" ] ||
+  problems+="a line ends without CR LF; "
+# The usage names the program as started: the same text apart from that.
+win_name="Z:${WIN//\//\\}\\hearkener.exe"
+[ "$(tr -d '\r' <"$dir/win.err" | sed "s|${win_name//\\/\\\\}|PROGRAM|g")" = \
+  "$(sed "s|$LIN/hearkener|PROGRAM|g" "$dir/lin.err")" ] ||
+  problems+="the text differs from Linux's; "
+report "console_line_ends" "$problems"
+
 # --- 6. playback through wave-out ----------------------------------------------
 # The 4-second example call (a whole number of device buffers) on the
 # default device: the run ends with 0 and says nothing, and the device got
@@ -472,12 +491,16 @@ report "playback_wave_out" "$problems"
 # --- 7. a crash report ------------------------------------------------------------
 # A thread that faults in a program that is playing: the report and the
 # minidump land in the crash-dump folder below the common application data,
-# and the process ends with the exception code (0xC0000005; Wine passes its
-# low byte on).
+# named after the product name that the registry gives (hex-encoded value
+# "rn" of HKLM\Software\quandrilex\Defaults), and the process ends with the
+# exception code (0xC0000005; Wine passes its low byte on).
 dir="$WORK/cases/crash"
 mkdir -p "$dir"
 cp "$WORK/inputs/alaw.wav" "$dir/"
-dumps="$WINEPREFIX/drive_c/ProgramData/quandrilex/Tellan USB/crashdumps"
+product="Tellan Test"
+wine reg add 'HKLM\Software\quandrilex\Defaults' /v rn /t REG_SZ /f \
+  /d "$(printf '%s' "$product" | od -An -tx1 | tr -d ' \n')" >/dev/null 2>&1
+dumps="$WINEPREFIX/drive_c/ProgramData/quandrilex/$product/crashdumps"
 (cd "$dir" && exec timeout 30 wine "$WIN/hearkener.exe" -i alaw.wav) \
   >"$dir/win.out" 2>"$dir/win.err" &
 wine_pid=$!
@@ -504,7 +527,7 @@ else
   else
     text=$(tr -d '\r' <"$report_file")
     for line in "application: hearkener" "exception: 0xc0000005 (EXCEPTION_ACCESS_VIOLATION)" \
-      "minidump: C:\\ProgramData\\quandrilex\\Tellan USB\\crashdumps\\$(basename "$report_file").dmp" \
+      "minidump: C:\\ProgramData\\quandrilex\\$product\\crashdumps\\$(basename "$report_file").dmp" \
       "end of report"; do
       grep -qxF "$line" <<<"$text" || problems+="no line \"$line\" in the report; "
     done

@@ -3,8 +3,13 @@
 # Debug build under AddressSanitizer + UndefinedBehaviorSanitizer
 # (build-asan/), and each libFuzzer target for a bounded time (build-fuzz/).
 #
+# Then it cross-builds the Windows program and runs its tests under Wine
+# (scripts/test-windows.sh: build-win/, the codec libraries cached in
+# build-win/deps).
+#
 # Environment: JOBS (parallel jobs, default: number of cores),
-# FUZZ_SECONDS (per fuzz target, default 20; 0 skips fuzzing).
+# FUZZ_SECONDS (per fuzz target, default 20; 0 skips fuzzing), WINDOWS
+# (1, the default, or 0 to skip the Windows program).
 #
 # A few tests measure promptness (a stop, a reset) with wall-clock bounds; a
 # test that fails is run again, up to three times, so that a moment of load
@@ -13,6 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+WINDOWS=${WINDOWS:-1}
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
@@ -46,6 +52,11 @@ if [ "$FUZZ_SECONDS" -gt 0 ]; then
       || { tail -50 "$work/$name.log"; echo "fuzz target $name failed"; exit 1; }
     grep -E '^#[0-9]+ +DONE' "$work/$name.log" || tail -1 "$work/$name.log"
   done
+fi
+
+if [ "$WINDOWS" = 1 ]; then
+  step "Windows program: cross-build, unit tests and end-to-end checks under Wine"
+  JOBS=$JOBS scripts/test-windows.sh build build-win
 fi
 
 step "all tests passed"

@@ -33,6 +33,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -356,6 +357,8 @@ struct FramedCase {
   // would not start where the receiver's decoder starts fails this.
   double minSnrDb;
 };
+
+void PrintTo(const FramedCase& c, std::ostream* os) { *os << c.encoding; }
 
 class TapdEmuFramed : public ::testing::TestWithParam<FramedCase> {};
 

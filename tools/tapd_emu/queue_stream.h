@@ -7,8 +7,8 @@
 // as a silence payload (codec type 40) instead of its codec, and the last
 // partial 20 ms are filled up with zero samples.
 //
-// Thread-safety: one thread per QueueStream; the spec and the audio must
-// outlive it and not change.
+// Thread-safety: one thread per QueueStream; its QueueSpec and SourceAudio
+// must outlive it and not change.
 #pragma once
 
 #include <cstdint>

@@ -19,11 +19,7 @@ constexpr int kExitUsage = 2;
 
 int serve(const tapd_emu::EmuOptions& options,
           const std::vector<tapd_emu::ServedQueue>& queues) {
-  std::string error = tapd_emu::installStopSignals();
-  if (!error.empty()) {
-    tapd_emu::logLine(error);
-    return kExitFailure;
-  }
+  std::string error;
   std::string bound;
   tapd_emu::ScopedFd listener = tapd_emu::openListener(
       options.listenAddress, options.port, &bound, &error);
@@ -67,6 +63,11 @@ int main(int argc, char** argv) {
       tapd_emu::logLine(error);
       return kExitFailure;
     }
+  }
+  error = tapd_emu::installStopSignals();
+  if (!error.empty()) {
+    tapd_emu::logLine(error);
+    return kExitFailure;
   }
   if (!options.writePath.empty()) {
     error = tapd_emu::writeQueueWav(queues[0], options.writePath);

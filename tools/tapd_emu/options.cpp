@@ -143,7 +143,8 @@ std::string emuUsage(const char* program) {
          "                     (framed: tag 0xF001, framed6: 0xF000) and "
          "exit\n"
          "  --help             this text\n"
-         "Exit status: 0 done or stopped, 1 failure, 2 bad command line.\n";
+         "Exit status: 0 done, or the server stopped; 1 a failure, or --write\n"
+         "interrupted (the file is removed); 2 a bad command line.\n";
 }
 
 }  // namespace tapd_emu

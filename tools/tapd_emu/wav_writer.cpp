@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/tapd_emu/queue_stream.h"
+#include "tools/tapd_emu/stop_signal.h"
 #include "wav/wav_header.h"
 
 namespace tapd_emu {
@@ -46,7 +47,9 @@ std::string writeAll(const ServedQueue& queue, FILE* file) {
   if (!error.empty()) return error;
   std::vector<uint8_t> bytes;
   uint64_t length = static_cast<uint64_t>(wavHeaderLength(type, 1));
-  for (;;) {
+  for (uint64_t chunks = 0;; ++chunks) {
+    // A stop leaves no half-written file (the caller removes it).
+    if (chunks % 256 == 0 && stopRequested()) return "stopped";
     bytes.clear();
     const StreamStep step = stream.next(&bytes);
     if (step == StreamStep::kFailed) return "the encoder failed";

@@ -13,7 +13,8 @@
 namespace tapd_emu {
 
 // Writes the stream of `queue` to `path`, replacing the file. Returns "" or
-// what failed; a failed write leaves no file behind.
+// what failed; a failed or stopped write leaves no file behind.
+// REQUIRES: installStopSignals() succeeded.
 std::string writeQueueWav(const ServedQueue& queue, const std::string& path);
 
 }  // namespace tapd_emu

@@ -90,8 +90,8 @@ int runServer(int listenFd, const SessionConfig& config, int maxClients) {
     const std::string peer =
         addressName(reinterpret_cast<const sockaddr*>(&address));
     if (running >= static_cast<size_t>(maxClients)) {
-      logLine(peer + " queue -: 0 audio bytes sent, busy (" +
-              std::to_string(maxClients) + " clients)");
+      logLine(peer + " queue -: 0 audio bytes sent, busy (limit " +
+              std::to_string(maxClients) + ")");
       continue;
     }
     startSession(std::move(client), peer, config, &workers);

@@ -6,11 +6,11 @@
 //
 // Also: a listener whose backlog is full, so that a further connect to it
 // gets no answer at all (its SYN is dropped), for tests of a stalled
-// connect.
+// connect; and acceptClient, whose Peer the test itself plays.
 //
 // Thread-safety: the script runs on the server thread and is the only user
 // of its Peer; accepted(), release() and the destructor may be called from
-// the test thread.
+// the test thread. A Peer of acceptClient belongs to its caller's thread.
 #pragma once
 
 #include <atomic>
@@ -55,7 +55,8 @@ class Peer {
   void finishSending();
   // Orderly close (the client reads the end of the stream).
   void close();
-  // Abortive close: the client's next receive fails with a reset.
+  // Abortive close: the client's next receive fails with a reset (where
+  // resetReachesClient() holds).
   void reset();
 
  private:

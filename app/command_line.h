@@ -22,6 +22,8 @@ struct RunSettings {
   const char* inputFile = nullptr;
   const char* outputFile = nullptr;
   bool append = false;
+  // -l: print the service's queue names instead of receiving audio.
+  bool listQueues = false;
 };
 
 // The usage text; every line but the first starts with a tab.

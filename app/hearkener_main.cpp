@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/main_loop.h"
+#include "app/queue_list.h"
 #include "app/stop_control.h"
 #include "net/stream_source.h"
 #include "sound/sound_device_sink.h"
@@ -82,6 +83,15 @@ Result hearkenerMain(int argc, char** argv) {
   const Result parsed = parseCommandLine(argc, argv, &settings);
   if (parsed != kResultOk) return finish(parsed);
 
+  if (settings.listQueues) {
+    // Only the service's address counts; no audio is received or written.
+    const Result listed =
+        listQueues(settings.host, settings.port, &stopRequested, stdout);
+    if (listed == kResultNetwork) {
+      return finish(printUsage(argv, kResultNetwork, "could not open audio stream"));
+    }
+    return finish(listed);
+  }
   if (settings.inputFile == nullptr && settings.queueName == nullptr &&
       !settings.testMode) {
     return finish(printUsage(argv, kResultCommandLine, "missing queue parameter"));

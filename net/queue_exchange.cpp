@@ -15,8 +15,8 @@ bool stopSet(const std::atomic<int32_t>* stop) {
 
 }  // namespace
 
-Result queueExchange(NetSocket* connection, const char* queueName,
-                     const std::atomic<int32_t>* stop) {
+Result queueListRead(NetSocket* connection, QueueListPiece onPiece,
+                     void* context, const std::atomic<int32_t>* stop) {
   debugTrace("entering read loop for queue list...\n");
   char line[kQueueLineBuffer];
   // A piece that does not end in a line feed is continued by the next one;
@@ -38,10 +38,17 @@ Result queueExchange(NetSocket* connection, const char* queueName,
     }
     if (atLineStart && length == kQueueListEndLength &&
         std::memcmp(line, kQueueListEnd, kQueueListEndLength) == 0) {
-      break;
+      return kResultOk;
     }
+    if (onPiece != nullptr) onPiece(context, line, length, atLineStart);
     atLineStart = length > 0 && line[length - 1] == '\n';
   }
+}
+
+Result queueExchange(NetSocket* connection, const char* queueName,
+                     const std::atomic<int32_t>* stop) {
+  const Result listed = queueListRead(connection, nullptr, nullptr, stop);
+  if (listed != kResultOk) return listed;
   debugTrace("sending queue name %s...\n", queueName);
   const size_t nameLength = std::strlen(queueName);
   // A name longer than one send allows is cut; the command line cannot

@@ -18,6 +18,21 @@ constexpr char kQueueListEnd[] = "[End]\r\n";
 // The buffer one line piece is read into; a longer line arrives in pieces.
 constexpr int32_t kQueueLineBuffer = 1024;
 
+// Receives one piece of a line of the queue list (never the end marker):
+// `atLineStart` tells whether it starts a line; a piece that ends in a line
+// feed ends its line, and a line longer than the buffer comes in several.
+using QueueListPiece = void (*)(void* context, const char* piece,
+                                int32_t length, bool atLineStart);
+
+// Reads the queue list up to its end marker and hands every piece of it to
+// `onPiece` (may be null: the list is discarded). Returns 0, or
+// kResultNetwork when the peer closed the connection or a receive failed
+// before the end marker, or when `stop` (may be null) was found nonzero.
+// REQUIRES: connection is connected.
+[[nodiscard]] Result queueListRead(NetSocket* connection, QueueListPiece onPiece,
+                                   void* context,
+                                   const std::atomic<int32_t>* stop);
+
 // Reads and discards the queue list, then sends `queueName` (its bytes as
 // given, no terminator) and, in a second send, "\r\n". Only a whole line
 // equal to kQueueListEnd ends the list: the same characters at the end of a

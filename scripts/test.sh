@@ -27,6 +27,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$JOBS"
 (cd build && ctest --output-on-failure -j "$JOBS" --repeat until-pass:3)
 
+step "The live demo (README's first command, without its install step)"
+scripts/demo.sh build
+
 step "Debug build with AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}

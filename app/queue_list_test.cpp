@@ -75,8 +75,11 @@ TEST(QueueList, UnreachableServiceAndUnwritableOutput) {
     peer.receiveUntilClosed(5000);
   });
   ASSERT_TRUE(server.listening());
+  std::fclose(out);
   // A stream opened for reading only: every write fails.
-  FILE* readOnly = std::freopen(nullptr, "rb", out);
+  test_files::TempDir dir;
+  ASSERT_TRUE(test_files::writeFile(dir.file("list"), {}));
+  FILE* readOnly = std::fopen(dir.file("list").c_str(), "rb");
   ASSERT_NE(nullptr, readOnly);
   EXPECT_EQ(kResultWavOutput,
             listQueues(server.host(), server.port(), &stop, readOnly));

@@ -30,6 +30,10 @@ cmake --build build -j "$JOBS"
 step "The live demo (README's first command, without its install step)"
 scripts/demo.sh build
 
+step "Debian package: build, install, run"
+# Installs the package on this machine (as root) and removes it again.
+JOBS=$JOBS scripts/test-package.sh build
+
 step "Debug build with AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}

@@ -39,6 +39,14 @@ if(NOT WIN32)
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${man_files})
   install(FILES ${man_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The pages render cleanly and keep up with the programs' options.
+  if(TARGET hearkener_tests AND TARGET tapd-emu)
+    add_test(NAME ManPages.RenderAndDescribeEveryOption
+      COMMAND ${CMAKE_SOURCE_DIR}/tests/man_pages_check.sh
+        ${CMAKE_SOURCE_DIR}/man $<TARGET_FILE:hearkener> $<TARGET_FILE:tapd-emu>)
+    set_tests_properties(ManPages.RenderAndDescribeEveryOption PROPERTIES
+      SKIP_RETURN_CODE 77)
+  endif()
 endif()
 
 if(WIN32)

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wav/wav_file_io.h"
+
 // Equal identities name the same file.
 struct FileIdentity {
   uint64_t device = 0;
@@ -43,10 +45,10 @@ enum class OutputOpenMode {
   kKeepContents,  // an existing file is opened as it is, else created
 };
 
-class OutputFile {
+class OutputFile final : public WavFileIo {
  public:
   OutputFile() = default;
-  ~OutputFile();
+  ~OutputFile() override;
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
   OutputFile(const OutputFile&) = delete;
@@ -64,20 +66,17 @@ class OutputFile {
   bool created() const { return created_; }
   const FileIdentity& identity() const { return identity_; }
   // The system's error code of the last failed operation.
-  int lastError() const { return lastError_; }
+  int lastError() const override { return lastError_; }
 
-  // Current length in bytes, or -1.
-  [[nodiscard]] int64_t length();
-  // Reads `size` bytes at `offset`; false unless all were read.
-  [[nodiscard]] bool readAt(uint64_t offset, void* bytes, size_t size);
-  // Writes `size` bytes at `offset`, retrying short writes. *written (may
-  // be null) receives how many reached the file, also on failure.
+  // The file operations, as WavFileIo describes them.
+  [[nodiscard]] int64_t length() override;
+  [[nodiscard]] bool readAt(uint64_t offset, void* bytes,
+                            size_t size) override;
   [[nodiscard]] bool writeAt(uint64_t offset, const void* bytes, size_t size,
-                             size_t* written = nullptr);
-  // Sets the length to `length`.
-  [[nodiscard]] bool truncate(uint64_t length);
-  // Closes (releasing the lock). Idempotent.
-  void close();
+                             size_t* written = nullptr) override;
+  [[nodiscard]] bool truncate(uint64_t length) override;
+  // Also releases the lock.
+  bool close() override;
 
  private:
   int descriptor_ = -1;

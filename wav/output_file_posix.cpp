@@ -166,11 +166,14 @@ bool OutputFile::truncate(uint64_t length) {
   return false;
 }
 
-void OutputFile::close() {
-  if (descriptor_ >= 0) {
-    ::close(descriptor_);  // also releases the lock
-    descriptor_ = -1;
-  }
+bool OutputFile::close() {
+  if (descriptor_ < 0) return true;
+  // The descriptor is gone whatever close says (EINTR included on Linux);
+  // the lock goes with it.
+  const bool ok = ::close(descriptor_) == 0;
+  if (!ok) lastError_ = errno;
+  descriptor_ = -1;
+  return ok;
 }
 
 bool outputFileRemoveIfSame(const char* name, const FileIdentity& identity) {

@@ -304,11 +304,13 @@ bool OutputFile::truncate(uint64_t length) {
   return false;
 }
 
-void OutputFile::close() {
-  if (descriptor_ >= 0) {
-    ::_close(descriptor_);  // closes the handle, which releases the lock
-    descriptor_ = -1;
-  }
+bool OutputFile::close() {
+  if (descriptor_ < 0) return true;
+  // Closes the handle, which releases the lock.
+  const bool ok = ::_close(descriptor_) == 0;
+  if (!ok) lastError_ = errno;
+  descriptor_ = -1;
+  return ok;
 }
 
 bool outputFileRemoveIfSame(const char* name, const FileIdentity& identity) {

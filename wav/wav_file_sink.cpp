@@ -16,10 +16,6 @@
 
 namespace {
 
-// Audio goes to the file in writes of this size that end on file offsets
-// that are multiples of it: few system calls, and whole aligned pieces of
-// the page cache for the file system to allocate.
-constexpr size_t kWriteBufferSize = 256 * 1024;
 constexpr uint64_t kHeaderLength = kWavAlawStereoHeaderLength;
 // The most audio bytes a recording can hold: its file length is at most
 // kWavMaxFileLength.
@@ -31,20 +27,27 @@ constexpr uint64_t kDataSizeAt = 54;
 
 struct WavSinkState {
   OutputFile file;
-  std::string name;  // for console lines
+  // A test's double in front of `file`, when there is one; destroyed first.
+  std::unique_ptr<WavFileIo> wrapper;
+  WavFileIo* io = &file;  // every file operation goes through it
+  std::string name;       // for console lines
   // Audio offsets count from the first byte behind the header. The run's
   // audio starts at startAudio (0, or behind the audio appended to); every
   // byte below flushed is in the file, every byte below accepted was taken.
   uint64_t startAudio = 0;
   uint64_t flushed = 0;
   uint64_t accepted = 0;
+  // Where the file and its header are brought up to date next: never more
+  // than kWavHeaderUpdateBytes beyond the data size the header gives, so
+  // the buffer never holds more either.
+  uint64_t nextUpdate = kWavHeaderUpdateBytes;
   bool writeFailed = false;  // a write failed or the limit was reached
-  bool headerWritten = false;
+  bool headerWritten = false;  // by this run
   WavPriorState prior;
   WavSinkRun* run = nullptr;  // the owner's record, or localRun
   WavSinkRun localRun;
   size_t fill = 0;
-  uint8_t buffer[kWriteBufferSize];
+  uint8_t buffer[kWavHeaderUpdateBytes];
 };
 
 void storeLe32(uint8_t* at, uint64_t value) {
@@ -56,9 +59,9 @@ uint32_t loadLe32(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// The 58 header bytes of our layout with every size 0: the mark of a
-// recording still being written, which readers and appends refuse.
-void unpatchedHeader(uint8_t* header) {
+// The 58 header bytes of our layout as the layout table has them, every
+// size 0.
+void layoutHeader(uint8_t* header) {
   size_t at = 0;
   const WavLayout layout = wavSelectLayout(kWavFormatAlaw, 1);
   for (int32_t i = 0; i < layout.count; ++i) {
@@ -69,7 +72,7 @@ void unpatchedHeader(uint8_t* header) {
 
 // The 58 header bytes of our layout with the sizes of `audio` bytes.
 void composeHeader(uint8_t* header, uint64_t audio) {
-  unpatchedHeader(header);
+  layoutHeader(header);
   storeLe32(header + kRiffSizeAt, kHeaderLength + audio - 8);
   storeLe32(header + kFactCountAt, audio / 2);
   storeLe32(header + kDataSizeAt, audio);
@@ -77,14 +80,15 @@ void composeHeader(uint8_t* header, uint64_t audio) {
 
 void reportFailure(const WavSinkState* state, const char* what) {
   consoleReport("could not %s output file %s (%s)\r\n", what,
-                state->name.c_str(), strerror(state->file.lastError()));
+                state->name.c_str(), strerror(state->io->lastError()));
 }
 
-// Room left in the buffer before the write that ends on the next multiple
-// of kWriteBufferSize in the file.
-size_t bufferRoom(const WavSinkState* state) {
-  const uint64_t end = kHeaderLength + state->flushed + state->fill;
-  return kWriteBufferSize - static_cast<size_t>(end % kWriteBufferSize);
+// Writes the whole header with the sizes of `audio` bytes, in one write. An
+// appended-to recording's header differs from it in the sizes only.
+bool writeHeader(WavSinkState* state, uint64_t audio) {
+  uint8_t header[kHeaderLength];
+  composeHeader(header, audio);
+  return state->io->writeAt(0, header, sizeof header, nullptr);
 }
 
 // Moves the buffered audio into the file. On failure the sink takes no more
@@ -92,8 +96,8 @@ size_t bufferRoom(const WavSinkState* state) {
 bool flushBuffer(WavSinkState* state) {
   if (state->fill == 0 || state->writeFailed) return !state->writeFailed;
   size_t written = 0;
-  const bool ok = state->file.writeAt(kHeaderLength + state->flushed,
-                                      state->buffer, state->fill, &written);
+  const bool ok = state->io->writeAt(kHeaderLength + state->flushed,
+                                     state->buffer, state->fill, &written);
   state->flushed += written;
   state->fill = 0;
   if (!ok) {
@@ -103,22 +107,29 @@ bool flushBuffer(WavSinkState* state) {
   return ok;
 }
 
+// Puts the buffered audio into the file and the header's sizes up to it:
+// a recording cut off from here on is complete up to this point. A failure
+// ends the run's writing like a failed write.
+bool updateRecording(WavSinkState* state) {
+  if (!flushBuffer(state)) return false;
+  if (!writeHeader(state, state->flushed)) {
+    state->writeFailed = true;
+    reportFailure(state, "update the header of");
+    return false;
+  }
+  state->headerWritten = true;
+  state->nextUpdate = state->flushed + kWavHeaderUpdateBytes;
+  return true;
+}
+
 // Puts back the bytes of an appended-to recording that a write reached
 // although none of the run's audio stays.
 bool restoreTail(WavSinkState* state) {
   const WavPriorState& prior = state->prior;
   return (prior.tailLength == 0 ||
-          state->file.writeAt(prior.appendOffset, prior.tail,
-                              prior.tailLength)) &&
-         state->file.truncate(prior.length);
-}
-
-bool patchSizes(WavSinkState* state, uint64_t audio) {
-  uint8_t header[kHeaderLength];
-  composeHeader(header, audio);
-  return state->file.writeAt(kRiffSizeAt, header + kRiffSizeAt, 4) &&
-         state->file.writeAt(kFactCountAt, header + kFactCountAt, 4) &&
-         state->file.writeAt(kDataSizeAt, header + kDataSizeAt, 4);
+          state->io->writeAt(prior.appendOffset, prior.tail, prior.tailLength,
+                             nullptr)) &&
+         state->io->truncate(prior.length);
 }
 
 Result sinkClose(AudioEndpoint* sink) {
@@ -139,18 +150,25 @@ Result sinkClose(AudioEndpoint* sink) {
       result = kResultWavOutput;
     }
   } else {
-    const int64_t length = state->file.length();
-    const bool cut = length < 0 ||
-                     static_cast<uint64_t>(length) == kHeaderLength + audio ||
-                     state->file.truncate(kHeaderLength + audio);
-    if (!cut || !patchSizes(state, audio)) {
-      debugTrace("could not update WAV header (%d)\n", state->file.lastError());
+    // A half frame that a failed write left behind the audio is cut off; if
+    // that fails, the header still describes the whole frames before it.
+    const int64_t length = state->io->length();
+    if (length >= 0 && static_cast<uint64_t>(length) != kHeaderLength + audio &&
+        !state->io->truncate(kHeaderLength + audio)) {
+      reportFailure(state, "truncate");
+      result = kResultWavOutput;
+    }
+    if (!writeHeader(state, audio)) {
+      debugTrace("could not update WAV header (%d)\n", state->io->lastError());
       reportFailure(state, "update the header of");
       result = kResultWavOutput;
     }
   }
   state->run->audioWritten = kept;
-  state->file.close();
+  if (!state->io->close()) {
+    reportFailure(state, "close");
+    result = kResultWavOutput;
+  }
   return result;
 }
 
@@ -175,14 +193,19 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   }
   const uint8_t* at = bytes;
   while (take > 0) {
-    size_t piece = bufferRoom(state);
-    if (piece > take) piece = static_cast<size_t>(take);
+    // Due before any audio only when an append continues a recording cut
+    // off with a full second beyond its header's sizes.
+    if (state->accepted == state->nextUpdate && !updateRecording(state)) {
+      return kResultWavOutput;
+    }
+    const uint64_t room = state->nextUpdate - state->accepted;
+    const size_t piece = static_cast<size_t>(take < room ? take : room);
     memcpy(state->buffer + state->fill, at, piece);
     state->fill += piece;
     state->accepted += piece;
     at += piece;
     take -= piece;
-    if (bufferRoom(state) == kWriteBufferSize && !flushBuffer(state)) {
+    if (state->accepted == state->nextUpdate && !updateRecording(state)) {
       return kResultWavOutput;
     }
   }
@@ -201,7 +224,7 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
 // masked out.
 bool isAlawStereoRecordingHeader(const uint8_t* header) {
   uint8_t expected[kHeaderLength];
-  unpatchedHeader(expected);
+  layoutHeader(expected);
   for (size_t i = 0; i < sizeof expected; ++i) {
     const bool sizeField = (i >= kRiffSizeAt && i < kRiffSizeAt + 4) ||
                            (i >= kFactCountAt && i < kFactCountAt + 4) ||
@@ -212,12 +235,35 @@ bool isAlawStereoRecordingHeader(const uint8_t* header) {
   return loadLe32(header + kRiffSizeAt) >= kHeaderLength - 8;
 }
 
-// Places the run's audio behind the existing audio of the recording in
-// state->file and fills state->prior. Refuses anything that is not a patched
-// recording of the 58-byte A-law stereo layout with nothing behind its data.
+// The audio an append continues behind, for a recording whose header gives
+// `declared` bytes of data and whose file holds `present`; -1 when what
+// lies behind the data is not the sink's to overwrite.
+int64_t appendPoint(const uint8_t* header, uint64_t declared,
+                    uint64_t present) {
+  // Never beyond the end (a hole would play as noise), never splitting a
+  // frame; an odd pad byte behind the data is overwritten.
+  if (present <= declared + 1) {
+    return static_cast<int64_t>((declared < present ? declared : present) &
+                                ~1ull);
+  }
+  // A recording cut off while being written: its header lags its audio by
+  // at most a second, and the RIFF chunk ends with its data chunk (another
+  // chunk behind the data would make it longer).
+  const bool cutOff =
+      present - declared <= kWavHeaderUpdateBytes &&
+      loadLe32(header + kRiffSizeAt) == kHeaderLength - 8 + declared;
+  return cutOff ? static_cast<int64_t>(present & ~1ull) : -1;
+}
+
+// Places the run's audio behind the existing audio of the recording in the
+// file and fills state->prior. Refuses anything that is not a recording of
+// the 58-byte A-law stereo layout that appendPoint accepts.
 WavSinkOpenStatus prepareAppend(WavSinkState* state) {
-  const int64_t end = state->file.length();
-  if (end < 0) return WavSinkOpenStatus::kFailed;
+  const int64_t end = state->io->length();
+  if (end < 0) {
+    reportFailure(state, "read");
+    return WavSinkOpenStatus::kFailed;
+  }
   const uint64_t length = static_cast<uint64_t>(end);
   WavPriorState& prior = state->prior;
   prior.existed = true;
@@ -227,31 +273,33 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state) {
     return WavSinkOpenStatus::kNotARecording;
   }
   uint8_t header[kHeaderLength];
-  if (!state->file.readAt(0, header, sizeof header)) {
+  if (!state->io->readAt(0, header, sizeof header)) {
+    // Nothing to read: the file shrank since its length was taken.
+    if (state->io->lastError() == 0) return WavSinkOpenStatus::kNotARecording;
+    reportFailure(state, "read");
     return WavSinkOpenStatus::kFailed;
   }
   if (!isAlawStereoRecordingHeader(header)) {
     return WavSinkOpenStatus::kNotARecording;
   }
-  const uint64_t present = length - kHeaderLength;
   // Unsigned: a recording of 2 GiB or more is still ours to continue.
   const uint64_t declared = loadLe32(header + kDataSizeAt);
-  // Bytes behind the declared data (beyond an odd pad byte) are not ours to
-  // overwrite.
-  if (present > declared + 1) return WavSinkOpenStatus::kNotARecording;
-  // Continue behind the last whole frame that is both declared and present:
-  // never beyond the end (a hole would play as noise), never splitting a frame.
-  const uint64_t audio = (declared < present ? declared : present) & ~1ull;
+  const int64_t point = appendPoint(header, declared, length - kHeaderLength);
+  if (point < 0) return WavSinkOpenStatus::kNotARecording;
+  const uint64_t audio = static_cast<uint64_t>(point);
   prior.appendOffset = kHeaderLength + audio;
-  // At most 2: present <= declared + 1, and audio is that rounded down.
+  // At most 2: a pad byte behind an odd data length.
   prior.tailLength = static_cast<uint32_t>(length - prior.appendOffset);
   if (prior.tailLength > sizeof prior.tail ||
       (prior.tailLength > 0 &&
-       !state->file.readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
+       !state->io->readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
     return WavSinkOpenStatus::kNotARecording;
   }
   memcpy(prior.header, header, sizeof header);
   state->startAudio = audio;
+  // The header's lag behind the file stays within a second.
+  state->nextUpdate =
+      (declared < audio ? declared : audio) + kWavHeaderUpdateBytes;
   return WavSinkOpenStatus::kOk;
 }
 
@@ -278,14 +326,18 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
   const WavSinkOpenStatus opened =
       fromOutputStatus(state->file.open(fileName, mode, options.input));
   if (opened != WavSinkOpenStatus::kOk) return opened;
+  if (options.wrapFile) {
+    state->wrapper = options.wrapFile(&state->file);
+    if (state->wrapper != nullptr) state->io = state->wrapper.get();
+  }
   if (options.append && !state->file.created()) {
     const WavSinkOpenStatus prepared = prepareAppend(state);
     if (prepared != WavSinkOpenStatus::kOk) return prepared;
     if (state->prior.length != 0) return WavSinkOpenStatus::kOk;
   }
-  uint8_t header[kHeaderLength];
-  unpatchedHeader(header);
-  if (!state->file.writeAt(0, header, sizeof header)) {
+  // The header of an empty recording: a run cut off before its first second
+  // leaves a valid WAV file.
+  if (!writeHeader(state, 0)) {
     reportFailure(state, "write");
     return WavSinkOpenStatus::kFailed;
   }

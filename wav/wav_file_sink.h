@@ -1,5 +1,5 @@
 // WAV file sink: the AudioSink that stores the audio currency unchanged
-// behind the 58-byte A-law stereo header and patches the sizes on close.
+// behind the 58-byte A-law stereo header.
 //
 // What a run records is never thrown away by the sink: a write that fails
 // (disk full, an I/O error, the file size limit) ends the run's writing, and
@@ -8,14 +8,30 @@
 // growing at the 4 GiB limit of the WAV format's sizes. The sink prints one
 // console line for each failure it meets.
 //
+// A recording cut off while being written (the process killed, the system
+// stopped) is still a WAV file: the sink puts each second of audio into the
+// file and brings the header's sizes up to it as soon as that second is
+// complete, so the header never lags the audio in the file by more than
+// kWavHeaderUpdateBytes, and at most that much of the audio taken is lost.
+// Nothing is forced to the disk; after a power loss the file holds what the
+// system wrote back.
+//
 // Thread-safety: used by the main thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "app/audio_endpoint.h"
 #include "wav/output_file.h"
+#include "wav/wav_file_io.h"
 #include "wav/wav_header.h"
+
+// The audio (one second of it) after which the sink brings a recording's
+// header up to date; also the most audio that a cut-off recording holds
+// beyond its header's data size.
+constexpr uint64_t kWavHeaderUpdateBytes = kCurrencyBytesPerSecond;
 
 // What restoring an appended file needs, so that a failed run never
 // destroys a recording that existed before it. Filled by the opens;
@@ -53,11 +69,19 @@ enum class WavSinkOpenStatus : int32_t {
 struct WavSinkOptions {
   int32_t append = 0;  // nonzero: continue an existing recording
   FileIdentity input;  // the run's input file, refused as output
+  // When set, every operation on the opened file goes through what this
+  // returns for it (tests put a double that fails chosen calls there); the
+  // sink owns the result and destroys it before the file.
+  std::function<std::unique_ptr<WavFileIo>(WavFileIo* file)> wrapFile;
 };
 
 // Opens the sink. append != 0: continue the audio of an existing file of the
 // 58-byte A-law stereo layout, or create the file when it does not exist;
-// an existing file that is not such a recording is refused untouched.
+// an existing file that is not such a recording is refused untouched. A
+// recording is continued behind its last whole frame in the file: also one
+// that was cut off while being written, whose RIFF size ends with its data
+// chunk and whose file holds at most kWavHeaderUpdateBytes beyond its data
+// size. Anything more behind the data is not the sink's to overwrite.
 // append == 0: create the file anew (emptying it). Every refusal leaves the
 // file untouched. `run`, `prior` and `status` may be null; `run` must
 // outlive the sink.

@@ -202,8 +202,14 @@ TEST(WavFileSinkTest, AppendRefusesWhatIsNotOurRecordingAndLeavesItUntouched) {
     const char* name;
     Bytes bytes;
   };
+  // Cut off while being written, but with more audio behind the header's
+  // sizes than a second between two header updates leaves.
+  Bytes tooFarBehind = makeWav(kWavFormatAlaw, 1, audio);
+  const Bytes beyond = pattern(16002, 3);
+  tooFarBehind.insert(tooFarBehind.end(), beyond.begin(), beyond.end());
   const Case cases[] = {
       {"short text", Bytes({'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'})},
+      {"more than a second behind the sizes", tooFarBehind},
       {"long non-RIFF", Bytes(500, 'x')},
       {"unpatched header", unpatched},
       {"PCM", makeWav(kWavFormatPcm16, 1, audio)},
@@ -235,6 +241,51 @@ TEST(WavFileSinkTest, AppendToATruncatedRecordingStartsBehindTheLastWholeFrame) 
   Bytes expected(bytes.begin() + 58, bytes.begin() + 58 + 500);
   expected.insert(expected.end(), more.begin(), more.end());
   expectRecording(path, expected);
+}
+
+// A recording being written is a valid WAV file of all but its last second
+// at any moment: each full second of audio reaches the file together with
+// the header's sizes.
+TEST(WavFileSinkTest, HeaderFollowsEverySecondOfAudio) {
+  TempDir dir;
+  const std::string path = dir.file("live.wav");
+  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
+  ASSERT_NE(sink, nullptr);
+  const Bytes audio = pattern(48000, 21);
+  const struct {
+    size_t taken;
+    size_t inFile;
+  } steps[] = {{0, 0}, {15999, 0}, {16000, 16000}, {16002, 16000},
+               {47999, 32000}, {48000, 48000}};
+  size_t taken = 0;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.taken);
+    const int32_t length = static_cast<int32_t>(step.taken - taken);
+    EXPECT_EQ(sink->write(sink, audio.data() + taken, length), length);
+    taken = step.taken;
+    expectRecording(path, Bytes(audio.begin(), audio.begin() + step.inFile));
+  }
+  sink->destroy(sink);
+}
+
+// A recording cut off between two header updates: up to a second of audio
+// behind its sizes, which an append keeps up to the last whole frame.
+TEST(WavFileSinkTest, AppendContinuesACutOffRecordingBehindItsLastWholeFrame) {
+  TempDir dir;
+  const std::string path = dir.file("cut.wav");
+  const Bytes counted = pattern(32000, 5);
+  const Bytes more = {0xB1, 0xB2};
+  for (size_t behind : {16000, 9999}) {
+    SCOPED_TRACE(behind);
+    const Bytes beyond = pattern(behind, 6);
+    Bytes bytes = makeWav(kWavFormatAlaw, 1, counted);
+    bytes.insert(bytes.end(), beyond.begin(), beyond.end());
+    ASSERT_TRUE(writeFile(path, bytes));
+    ASSERT_EQ(writeRun(path, 1, more), 0);
+    Bytes expected(bytes.begin() + 58, bytes.end() - behind % 2);
+    expected.insert(expected.end(), more.begin(), more.end());
+    expectRecording(path, expected);
+  }
 }
 
 TEST(WavFileSinkTest, RestorePriorStatePutsTheRecordingBackByteForByte) {

@@ -41,6 +41,16 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHEARKENER_SANITIZE=ON
 cmake --build build-asan -j "$JOBS"
 (cd build-asan && ctest --output-on-failure -j "$JOBS" --repeat until-pass:3)
 
+step "ThreadSanitizer build of the threaded tests"
+# Run once, without retries: a race that shows only now and then must fail.
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DHEARKENER_TSAN=ON
+cmake --build build-tsan -j "$JOBS" --target hearkener_tests
+threaded='Mutex*:StopControl*:StopE2e*:MainLoop*:QueueList*:QueueExchange*'
+threaded+=':Net*:StreamSource*:StreamE2e*:WavFileSource*:*SoundSink*:*Alsa*'
+threaded+=':*TapdEmu*'
+build-tsan/hearkener_tests --gtest_brief=1 --gtest_filter="$threaded"
+
 if [ "$FUZZ_SECONDS" -gt 0 ]; then
   step "libFuzzer targets, ${FUZZ_SECONDS}s each"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DHEARKENER_FUZZ=ON

@@ -243,31 +243,6 @@ TEST(WavFileSinkTest, AppendToATruncatedRecordingStartsBehindTheLastWholeFrame) 
   expectRecording(path, expected);
 }
 
-// A recording being written is a valid WAV file of all but its last second
-// at any moment: each full second of audio reaches the file together with
-// the header's sizes.
-TEST(WavFileSinkTest, HeaderFollowsEverySecondOfAudio) {
-  TempDir dir;
-  const std::string path = dir.file("live.wav");
-  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
-  ASSERT_NE(sink, nullptr);
-  const Bytes audio = pattern(48000, 21);
-  const struct {
-    size_t taken;
-    size_t inFile;
-  } steps[] = {{0, 0}, {15999, 0}, {16000, 16000}, {16002, 16000},
-               {47999, 32000}, {48000, 48000}};
-  size_t taken = 0;
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.taken);
-    const int32_t length = static_cast<int32_t>(step.taken - taken);
-    EXPECT_EQ(sink->write(sink, audio.data() + taken, length), length);
-    taken = step.taken;
-    expectRecording(path, Bytes(audio.begin(), audio.begin() + step.inFile));
-  }
-  sink->destroy(sink);
-}
-
 // A recording cut off between two header updates: up to a second of audio
 // behind its sizes, which an append keeps up to the last whole frame.
 TEST(WavFileSinkTest, AppendContinuesACutOffRecordingBehindItsLastWholeFrame) {

@@ -1,22 +1,22 @@
 #include "net/socket_shared.h"
 
-#include <mutex>
+#include "support/mutex.h"
 
 namespace {
 
 // Created on first use; function-local statics are initialised safely even
 // when two threads create their first sockets at the same time.
-std::mutex& registryLock() {
-  static std::mutex lock;
+Mutex& registryLock() {
+  static Mutex lock;
   return lock;
 }
-NetRegistryLinks* registryHead = nullptr;  // guarded by registryLock()
-int32_t registryCount = 0;                 // guarded by registryLock()
+NetRegistryLinks* registryHead GUARDED_BY(registryLock()) = nullptr;
+int32_t registryCount GUARDED_BY(registryLock()) = 0;
 
 }  // namespace
 
 bool netRegistryAdd(NetRegistryLinks* links, bool (*firstUse)()) {
-  std::lock_guard<std::mutex> lock(registryLock());
+  MutexLock lock(&registryLock());
   if (registryCount == 0 && !firstUse()) return false;
   links->older = registryHead;
   if (registryHead != nullptr) registryHead->newer = links;
@@ -26,7 +26,7 @@ bool netRegistryAdd(NetRegistryLinks* links, bool (*firstUse)()) {
 }
 
 void netRegistryRemove(NetRegistryLinks* links, void (*lastUse)()) {
-  std::lock_guard<std::mutex> lock(registryLock());
+  MutexLock lock(&registryLock());
   if (links->newer != nullptr) {
     links->newer->older = links->older;
   } else {
@@ -38,6 +38,6 @@ void netRegistryRemove(NetRegistryLinks* links, void (*lastUse)()) {
 }
 
 int32_t netLiveSocketCount() {
-  std::lock_guard<std::mutex> lock(registryLock());
+  MutexLock lock(&registryLock());
   return registryCount;
 }

@@ -21,11 +21,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
@@ -36,6 +34,7 @@
 #include "support/console_report.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
+#include "support/mutex.h"
 
 struct NetSocket {
   // Set at creation, released by netDestroy only; never change in between,
@@ -209,11 +208,11 @@ struct LookupJob {
   std::string host;
   std::string service;
   addrinfo hints{};
-  std::mutex lock;
-  std::condition_variable finished;
-  bool done = false;       // guarded by lock
-  bool abandoned = false;  // guarded by lock
-  Lookup outcome;          // guarded by lock
+  Mutex lock;
+  CondVar finished;
+  bool done GUARDED_BY(lock) = false;
+  bool abandoned GUARDED_BY(lock) = false;
+  Lookup outcome GUARDED_BY(lock);
 };
 
 Lookup lookUpNow(const char* host, const char* service, const addrinfo& hints) {
@@ -244,16 +243,16 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
       Lookup outcome =
           lookUpNow(job->host.c_str(),
                     withService ? job->service.c_str() : nullptr, job->hints);
-      std::lock_guard<std::mutex> guard(job->lock);
+      MutexLock guard(&job->lock);
       if (job->abandoned) return;  // outcome frees the results
       job->outcome = std::move(outcome);
       job->done = true;
-      job->finished.notify_one();
+      job->finished.notifyOne();
     }).detach();
   } catch (const std::system_error&) {
     return lookUpNow(host, service, hints);
   }
-  std::unique_lock<std::mutex> guard(job->lock);
+  MutexLock guard(&job->lock);
   while (!job->done) {
     if (stop->load() != 0) {
       job->abandoned = true;
@@ -261,7 +260,7 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
       stopped.stopped = true;
       return stopped;
     }
-    job->finished.wait_for(guard, std::chrono::milliseconds(kWaitSliceMs));
+    job->finished.waitFor(&job->lock, std::chrono::milliseconds(kWaitSliceMs));
   }
   return std::move(job->outcome);
 }

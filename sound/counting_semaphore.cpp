@@ -7,19 +7,19 @@ CountingSemaphore::CountingSemaphore(int32_t initial, int32_t maximum)
 
 bool CountingSemaphore::release() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (count_ >= maximum_) return false;
     ++count_;
   }
-  available_.notify_one();
+  available_.notifyOne();
   return true;
 }
 
 bool CountingSemaphore::acquireFor(int32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (count_ == 0 && timeoutMs > 0) {
-    available_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [this] { return count_ > 0; });
+    available_.waitFor(&mutex_, std::chrono::milliseconds(timeoutMs),
+                       [this]() REQUIRES(mutex_) { return count_ > 0; });
   }
   if (count_ == 0) return false;
   --count_;

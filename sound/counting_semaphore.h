@@ -4,9 +4,9 @@
 // Thread-safety: every member may be called from any thread at any time.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "support/mutex.h"
 
 class CountingSemaphore {
  public:
@@ -24,8 +24,8 @@ class CountingSemaphore {
   bool acquireFor(int32_t timeoutMs);
 
  private:
-  std::mutex mutex_;
-  std::condition_variable available_;
-  int32_t count_;  // guarded by mutex_
+  Mutex mutex_;
+  CondVar available_;
+  int32_t count_ GUARDED_BY(mutex_);
   const int32_t maximum_;
 };

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "support/crash_handler.h"
+#include "support/mutex.h"
 
 namespace {
 
@@ -25,21 +24,22 @@ void quietAlsaError(const char* /*file*/, int /*line*/,
                     const char* /*format*/, ...) {}
 
 // Never destroyed: an abandoned thread may still close its PCM at exit.
-std::mutex& alsaLibraryLock() {
-  static std::mutex* const lock = new std::mutex;
+Mutex& alsaLibraryLock() {
+  static Mutex* const lock = new Mutex;
   return *lock;
 }
-int pcmUsers = 0;  // PCMs open or being opened; guarded by alsaLibraryLock()
+// PCMs open or being opened.
+int pcmUsers GUARDED_BY(alsaLibraryLock()) = 0;
 
 void endPcmUse() {
-  std::lock_guard<std::mutex> lock(alsaLibraryLock());
+  MutexLock lock(&alsaLibraryLock());
   if (--pcmUsers == 0) snd_config_update_free_global();
 }
 
 // May block for good: called without any lock held.
 int openDefaultPcm(snd_pcm_t** pcm) {
   {
-    std::lock_guard<std::mutex> lock(alsaLibraryLock());
+    MutexLock lock(&alsaLibraryLock());
     static const bool quiet = (snd_lib_error_set_handler(quietAlsaError), true);
     (void)quiet;
     ++pcmUsers;
@@ -76,14 +76,16 @@ int32_t alsaOpenResult(int error, bool configuring) {
 // An open and configuration running on a thread of their own; shared by
 // that thread and the opener, so whichever lets go last frees it.
 struct PendingOpen {
-  std::mutex mutex;
-  std::condition_variable answered;
-  // Guarded by mutex:
-  bool finished = false;     // the calls below have returned
-  bool abandoned = false;    // the opener gave up: the thread cleans up
-  int error = 0;             // of the call that failed, or 0
-  bool configuring = false;  // the failed call was snd_pcm_set_params
-  PcmHandle pcm;
+  Mutex mutex;
+  CondVar answered;
+  // The calls below have returned.
+  bool finished GUARDED_BY(mutex) = false;
+  // The opener gave up: the thread cleans up.
+  bool abandoned GUARDED_BY(mutex) = false;
+  int error GUARDED_BY(mutex) = 0;  // of the call that failed, or 0
+  // The failed call was snd_pcm_set_params.
+  bool configuring GUARDED_BY(mutex) = false;
+  PcmHandle pcm GUARDED_BY(mutex);
 };
 
 void openInBackground(const std::shared_ptr<PendingOpen>& pending,
@@ -101,14 +103,14 @@ void openInBackground(const std::shared_ptr<PendingOpen>& pending,
                                1, bufferMicroseconds);
     if (error < 0) pcm.reset();
   }
-  std::lock_guard<std::mutex> lock(pending->mutex);
+  MutexLock lock(&pending->mutex);
   pending->finished = true;
   // Abandoned: `pcm` closes once the lock is released, as nobody waits.
   if (pending->abandoned) return;
   pending->error = error;
   pending->configuring = configuring;
   pending->pcm = std::move(pcm);
-  pending->answered.notify_one();
+  pending->answered.notifyOne();
 }
 
 bool stopped(const std::atomic<int32_t>* stopFlag) {
@@ -120,15 +122,15 @@ bool stopped(const std::atomic<int32_t>* stopFlag) {
 bool awaitOpen(PendingOpen& pending, const std::atomic<int32_t>* stopFlag) {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(kWaveOutOpenLimitMs);
-  std::unique_lock<std::mutex> lock(pending.mutex);
+  MutexLock lock(&pending.mutex);
   while (!pending.finished) {
     const Clock::time_point now = Clock::now();
     if (now >= deadline || stopped(stopFlag)) {
       pending.abandoned = true;
       return false;
     }
-    pending.answered.wait_until(
-        lock,
+    pending.answered.waitUntil(
+        &pending.mutex,
         std::min(deadline, now + std::chrono::milliseconds(kOpenStopCheckMs)));
   }
   return true;
@@ -163,6 +165,9 @@ int32_t pcmOpenDefault(const WaveOutFormat& format,
     return kWaveOutTimedOut;
   }
   opener.join();
+  // Never contended now that the thread has ended; taken so that the shared
+  // state is read under its lock like everywhere else (and checked so).
+  MutexLock lock(&pending->mutex);
   if (pending->error < 0) {
     *error = pending->error;
     return alsaOpenResult(pending->error, pending->configuring);

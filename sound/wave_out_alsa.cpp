@@ -16,9 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -27,11 +25,11 @@
 #include "sound/pcm_alsa.h"
 #include "sound/wave_out.h"
 #include "support/crash_handler.h"
+#include "support/mutex.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Lock = std::unique_lock<std::mutex>;
 
 // The PCM's own buffer: the most audio that has left our queue but has not
 // been heard yet.
@@ -84,7 +82,7 @@ class Playback {
         context_(context) {}
 
   int32_t prepare(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (buffer->prepared || buffer->data == nullptr || buffer->length <= 0 ||
         buffer->length % frameBytes_ != 0) {
       return kWaveOutInvalid;
@@ -96,31 +94,31 @@ class Playback {
 
   int32_t queue(WaveOutBuffer* buffer) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (closing_ || abandoned_ || !buffer->prepared || buffer->queued) {
         return kWaveOutInvalid;
       }
       buffer->queued = true;
       queued_.push(buffer);
     }
-    wake_.notify_one();
+    wake_.notifyOne();
     return kWaveOutOk;
   }
 
   int32_t reset() {
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     if (closing_ || abandoned_) return kWaveOutInvalid;
     resetRequested_ = true;
-    wake_.notify_one();
-    if (awaitThread(lock, [this] { return !resetRequested_; })) {
+    wake_.notifyOne();
+    if (awaitThread([this]() REQUIRES(mutex_) { return !resetRequested_; })) {
       return kWaveOutOk;
     }
-    abandon(lock);
+    abandon();
     return kWaveOutTimedOut;
   }
 
   int32_t unprepare(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (!buffer->prepared) return kWaveOutInvalid;
     if (buffer->queued) return kWaveOutStillQueued;
     buffer->prepared = false;
@@ -131,27 +129,29 @@ class Playback {
   // when it has ended (join it); false when it was abandoned (detach it).
   // Every buffer has been handed back either way.
   bool close() {
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     if (abandoned_) return finished_;
     if (!closing_) {
       closing_ = true;
-      wake_.notify_one();
+      wake_.notifyOne();
     }
-    if (awaitThread(lock, [this] { return finished_; })) return true;
-    abandon(lock);
+    if (awaitThread([this]() REQUIRES(mutex_) { return finished_; })) {
+      return true;
+    }
+    abandon();
     return false;
   }
 
   // The playback thread.
   void run() {
-    Lock lock(mutex_);
-    while (step(lock)) {
+    MutexLock lock(&mutex_);
+    while (step()) {
     }
     lock.unlock();
     pcm_.reset();
     lock.lock();
     finished_ = true;
-    settled_.notify_all();
+    settled_.notifyAll();
   }
 
  private:
@@ -159,11 +159,12 @@ class Playback {
   // callback in progress (it touches the caller's objects). Returns
   // answered().
   template <typename Answered>
-  bool awaitThread(Lock& lock, Answered answered) {
+  bool awaitThread(Answered answered) REQUIRES(mutex_) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(kWaveOutAnswerLimitMs);
-    if (settled_.wait_until(lock, deadline, answered)) return true;
-    settled_.wait(lock, [&] { return !inCallback_ || answered(); });
+    if (settled_.waitUntil(&mutex_, deadline, answered)) return true;
+    settled_.wait(
+        &mutex_, [&]() REQUIRES(mutex_) { return !inCallback_ || answered(); });
     return answered();
   }
 
@@ -171,66 +172,66 @@ class Playback {
   // the callback, and ends as soon as its PCM call returns. Hands back on
   // the caller's thread everything the thread held.
   // REQUIRES: !inCallback_.
-  void abandon(Lock& lock) {
+  void abandon() REQUIRES(mutex_) {
     if (abandoned_) return;
     abandoned_ = true;
-    wake_.notify_one();
+    wake_.notifyOne();
     BufferFifo back;
     while (!written_.empty()) back.push(written_.pop());
     while (!queued_.empty()) back.push(queued_.pop());
     for (WaveOutBuffer* b = back.head; b != nullptr; b = b->next) {
       b->queued = false;
     }
-    lock.unlock();
+    mutex_.unlock();
     while (!back.empty()) done_(context_, back.pop());
-    lock.lock();
+    mutex_.lock();
   }
 
   // One round of the playback thread. Returns false when it is to end.
-  bool step(Lock& lock) {
+  bool step() REQUIRES(mutex_) {
     if (abandoned_) return false;
     if (resetRequested_ || closing_) {
-      lock.unlock();
+      mutex_.unlock();
       snd_pcm_drop(pcm_.get());
       snd_pcm_prepare(pcm_.get());
-      lock.lock();
+      mutex_.lock();
       if (abandoned_) return false;
-      discardAll(lock);
+      discardAll();
       resetRequested_ = false;
-      settled_.notify_all();
+      settled_.notifyAll();
       return !closing_;
     }
     if (!queued_.empty()) {
-      if (!writeFront(lock)) {
-        lock.unlock();
+      if (!writeFront()) {
+        mutex_.unlock();
         waitForRoom();
-        lock.lock();
+        mutex_.lock();
       }
-      handBackPlayed(lock);
+      handBackPlayed();
       return true;
     }
-    handBackPlayed(lock);
+    handBackPlayed();
     if (abandoned_ || resetRequested_ || closing_ || !queued_.empty()) {
       return true;
     }
     if (written_.empty()) {
-      wake_.wait(lock);
+      wake_.wait(&mutex_);
       return true;
     }
-    lock.unlock();
+    mutex_.unlock();
     startWhenDry();
-    lock.lock();
+    mutex_.lock();
     if (abandoned_ || resetRequested_ || closing_ || !queued_.empty()) {
       return true;
     }
-    wake_.wait_for(lock, std::chrono::milliseconds(msUntilHeadPlayed()));
+    wake_.waitFor(&mutex_, std::chrono::milliseconds(msUntilHeadPlayed()));
     return true;
   }
 
   // Writes what the PCM takes of the oldest queued buffer. Returns false
   // when the PCM had no room. A buffer the PCM refuses for good is handed
   // back unplayed.
-  bool writeFront(Lock& lock) {
+  bool writeFront() REQUIRES(mutex_) {
     WaveOutBuffer* buffer = queued_.head;
     const int64_t frames = buffer->length / frameBytes_;
     const size_t from = static_cast<size_t>(frontOffset_ * frameBytes_);
@@ -241,10 +242,10 @@ class Playback {
       staging_.assign(buffer->data + from, buffer->data + to);
     } catch (const std::bad_alloc&) {
       frontOffset_ = 0;
-      handBack(queued_.pop(), lock);
+      handBack(queued_.pop());
       return true;
     }
-    lock.unlock();
+    mutex_.unlock();
     snd_pcm_sframes_t written =
         snd_pcm_writei(pcm_.get(), staging_.data(),
                        static_cast<snd_pcm_uframes_t>(frames - frontOffset_));
@@ -252,12 +253,12 @@ class Playback {
         snd_pcm_recover(pcm_.get(), static_cast<int>(written), 1) == 0) {
       written = 0;  // underrun or suspend recovered: write again
     }
-    lock.lock();
+    mutex_.lock();
     if (abandoned_) return true;
     if (written == -EAGAIN) return false;
     if (written < 0) {
       frontOffset_ = 0;
-      handBack(queued_.pop(), lock);
+      handBack(queued_.pop());
       return true;
     }
     frontOffset_ += written;
@@ -299,14 +300,14 @@ class Playback {
   }
 
   // Hands back, in order, the written buffers the device has played.
-  void handBackPlayed(Lock& lock) {
+  void handBackPlayed() REQUIRES(mutex_) {
     if (abandoned_ || written_.empty()) return;
-    lock.unlock();
+    mutex_.unlock();
     updatePlayed();
-    lock.lock();
+    mutex_.lock();
     while (!abandoned_ && !written_.empty() &&
            written_.head->endFrame <= framesPlayed_) {
-      handBack(written_.pop(), lock);
+      handBack(written_.pop());
     }
   }
 
@@ -346,7 +347,7 @@ class Playback {
 
   // How long until the oldest written buffer will have been played, limited
   // to kPcmWaitMs.
-  int64_t msUntilHeadPlayed() const {
+  int64_t msUntilHeadPlayed() const REQUIRES(mutex_) {
     const int64_t frames = written_.head->endFrame - framesPlayed_;
     const int64_t ms = frames * 1000 / samplesPerSecond_ + 1;
     return std::clamp<int64_t>(ms, 1, kPcmWaitMs);
@@ -354,25 +355,25 @@ class Playback {
 
   // After the PCM has been dropped: hands back everything written or
   // queued, oldest first.
-  void discardAll(Lock& lock) {
+  void discardAll() REQUIRES(mutex_) {
     frontOffset_ = 0;
     framesPlayed_ = framesWritten_;
     playedAtMeasure_ = framesPlayed_;
     measuredAt_ = Clock::now();
-    while (!written_.empty()) handBack(written_.pop(), lock);
-    while (!queued_.empty()) handBack(queued_.pop(), lock);
+    while (!written_.empty()) handBack(written_.pop());
+    while (!queued_.empty()) handBack(queued_.pop());
   }
 
   // Marks `buffer` as the caller's again and notifies the caller, without
   // holding the lock during the callback.
-  void handBack(WaveOutBuffer* buffer, Lock& lock) {
+  void handBack(WaveOutBuffer* buffer) REQUIRES(mutex_) {
     buffer->queued = false;
     inCallback_ = true;
-    lock.unlock();
+    mutex_.unlock();
     done_(context_, buffer);
-    lock.lock();
+    mutex_.lock();
     inCallback_ = false;
-    settled_.notify_all();
+    settled_.notifyAll();
   }
 
   PcmHandle pcm_;  // touched by the playback thread only, once it runs
@@ -381,17 +382,21 @@ class Playback {
   const WaveOutDoneCallback done_;
   void* const context_;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;     // the playback thread: work or request
-  std::condition_variable settled_;  // the caller: the thread answered
-  // Guarded by mutex_:
-  BufferFifo queued_;   // not yet written, in order
-  BufferFifo written_;  // written to the PCM, not yet played, in order
-  bool resetRequested_ = false;
-  bool closing_ = false;
-  bool abandoned_ = false;   // the caller gave up on the thread
-  bool inCallback_ = false;  // the thread is in the done callback
-  bool finished_ = false;    // the thread has closed the PCM and ended
+  Mutex mutex_;
+  CondVar wake_;     // the playback thread: work or request
+  CondVar settled_;  // the caller: the thread answered
+  // Not yet written, in order.
+  BufferFifo queued_ GUARDED_BY(mutex_);
+  // Written to the PCM, not yet played, in order.
+  BufferFifo written_ GUARDED_BY(mutex_);
+  bool resetRequested_ GUARDED_BY(mutex_) = false;
+  bool closing_ GUARDED_BY(mutex_) = false;
+  // The caller gave up on the thread.
+  bool abandoned_ GUARDED_BY(mutex_) = false;
+  // The thread is in the done callback.
+  bool inCallback_ GUARDED_BY(mutex_) = false;
+  // The thread has closed the PCM and ended.
+  bool finished_ GUARDED_BY(mutex_) = false;
   // Touched by the playback thread only:
   std::vector<uint8_t> staging_;  // what the PCM is being given
   int64_t frontOffset_ = 0;       // frames of queued_.head already written

@@ -21,11 +21,9 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -35,11 +33,11 @@
 
 #include "sound/wave_out.h"
 #include "support/crash_handler.h"
+#include "support/mutex.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Lock = std::unique_lock<std::mutex>;
 
 // How often an open that waits looks at the stop flag.
 constexpr int32_t kStopCheckMs = 20;
@@ -160,12 +158,13 @@ class Playback {
                  MMRESULT* result) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(kWaveOutOpenLimitMs);
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     for (;;) {
       const Clock::time_point slice =
           std::min(deadline, Clock::now() + std::chrono::milliseconds(
                                                 kStopCheckMs));
-      settled_.wait_until(lock, slice, [this] { return openAnswered_; });
+      settled_.waitUntil(&mutex_, slice,
+                         [this]() REQUIRES(mutex_) { return openAnswered_; });
       if (openAnswered_) {
         *devices = deviceCount_;
         *result = openResult_;
@@ -181,7 +180,7 @@ class Playback {
   }
 
   int32_t prepare(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (buffer->prepared || buffer->data == nullptr || buffer->length <= 0 ||
         buffer->length % frameBytes() != 0) {
       return kWaveOutInvalid;
@@ -204,7 +203,7 @@ class Playback {
   }
 
   int32_t queue(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (closing_ || abandoned_ || !buffer->prepared || buffer->queued) {
       return kWaveOutInvalid;
     }
@@ -219,20 +218,20 @@ class Playback {
   }
 
   int32_t reset() {
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     if (closing_ || abandoned_) return kWaveOutInvalid;
     resetRequested_ = true;
     ::SetEvent(wake_);
-    if (awaitThread(lock, [this] { return !resetRequested_; })) {
+    if (awaitThread([this]() REQUIRES(mutex_) { return !resetRequested_; })) {
       return kWaveOutOk;
     }
-    abandon(lock);
+    abandon();
     return kWaveOutTimedOut;
   }
 
   int32_t unprepare(WaveOutBuffer* buffer) {
     std::unique_ptr<Entry> freed;  // destroyed after the lock is released
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (!buffer->prepared) return kWaveOutInvalid;
     if (buffer->queued) return kWaveOutStillQueued;
     const auto found = entries_.find(buffer);
@@ -260,14 +259,16 @@ class Playback {
   // True when it has ended (join it); false when it was abandoned (detach
   // it). Every buffer has been handed back either way.
   bool close() {
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     if (abandoned_) return finished_;
     if (!closing_) {
       closing_ = true;
       ::SetEvent(wake_);
     }
-    if (awaitThread(lock, [this] { return finished_; })) return true;
-    abandon(lock);
+    if (awaitThread([this]() REQUIRES(mutex_) { return finished_; })) {
+      return true;
+    }
+    abandon();
     return false;
   }
 
@@ -282,19 +283,19 @@ class Playback {
           reinterpret_cast<DWORD_PTR>(&waveOutSystemCallback),
           reinterpret_cast<DWORD_PTR>(doneSignal_), CALLBACK_FUNCTION);
     }
-    Lock lock(mutex_);
+    MutexLock lock(&mutex_);
     openAnswered_ = true;
     deviceCount_ = devices;
     openResult_ = result;
-    settled_.notify_all();
+    settled_.notifyAll();
     if (devices > 0 && result == MMSYSERR_NOERROR) {
       device_ = device;
-      while (step(lock)) {
+      while (step()) {
       }
-      shutDown(lock);
+      shutDown();
     }
     finished_ = true;
-    settled_.notify_all();
+    settled_.notifyAll();
   }
 
   ~Playback() {
@@ -309,11 +310,12 @@ class Playback {
   // callback in progress (it touches the caller's objects). Returns
   // answered().
   template <typename Answered>
-  bool awaitThread(Lock& lock, Answered answered) {
+  bool awaitThread(Answered answered) REQUIRES(mutex_) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(kWaveOutAnswerLimitMs);
-    if (settled_.wait_until(lock, deadline, answered)) return true;
-    settled_.wait(lock, [&] { return !inCallback_ || answered(); });
+    if (settled_.waitUntil(&mutex_, deadline, answered)) return true;
+    settled_.wait(
+        &mutex_, [&]() REQUIRES(mutex_) { return !inCallback_ || answered(); });
     return answered();
   }
 
@@ -321,7 +323,7 @@ class Playback {
   // buffers nor the callback, and ends as soon as its system call returns.
   // Hands back on the caller's thread everything the thread held.
   // REQUIRES: !inCallback_.
-  void abandon(Lock& lock) {
+  void abandon() REQUIRES(mutex_) {
     if (abandoned_) return;
     abandoned_ = true;
     ::SetEvent(wake_);
@@ -331,31 +333,31 @@ class Playback {
     for (Entry* e = back.head; e != nullptr; e = e->next) {
       e->buffer->queued = false;
     }
-    lock.unlock();
+    mutex_.unlock();
     for (Entry* e = back.head; e != nullptr; e = e->next) {
       done_(context_, e->buffer);
     }
-    lock.lock();
+    mutex_.lock();
   }
 
   // One round of the device thread. Returns false when it is to end.
-  bool step(Lock& lock) {
+  bool step() REQUIRES(mutex_) {
     if (abandoned_) return false;
     if (resetRequested_ || closing_) {
-      lock.unlock();
+      mutex_.unlock();
       ::waveOutReset(device_);
-      lock.lock();
+      mutex_.lock();
       if (abandoned_) return false;
       // After the reset the system holds no buffer.
-      while (!playing_.empty()) handBack(playing_.pop(), lock);
-      while (!pending_.empty()) handBack(pending_.pop(), lock);
+      while (!playing_.empty()) handBack(playing_.pop());
+      while (!pending_.empty()) handBack(pending_.pop());
       resetRequested_ = false;
-      settled_.notify_all();
+      settled_.notifyAll();
       return !closing_;
     }
-    writePending(lock);
-    handBackPlayed(lock);
-    releaseRetired(lock);
+    writePending();
+    handBackPlayed();
+    releaseRetired();
     if (abandoned_ || resetRequested_ || closing_ || !pending_.empty()) {
       return true;
     }
@@ -363,19 +365,19 @@ class Playback {
     // A driver may mark a buffer done after its WOM_DONE: look again now
     // and then while the system holds buffers.
     const DWORD timeout = playing_.empty() ? INFINITE : kDonePollMs;
-    lock.unlock();
+    mutex_.unlock();
     ::WaitForMultipleObjects(2, signals, FALSE, timeout);
-    lock.lock();
+    mutex_.lock();
     return true;
   }
 
   // Gives the system the pending entries, in order. An entry it refuses is
   // handed back unplayed.
-  void writePending(Lock& lock) {
+  void writePending() REQUIRES(mutex_) {
     while (!abandoned_ && !resetRequested_ && !closing_ && !pending_.empty()) {
       Entry* entry = pending_.head;
       const bool prepared = entry->systemPrepared;
-      lock.unlock();
+      mutex_.unlock();
       MMRESULT result = MMSYSERR_NOERROR;
       if (!prepared) {
         entry->header = WAVEHDR{};
@@ -387,7 +389,7 @@ class Playback {
       if (result == MMSYSERR_NOERROR) {
         result = ::waveOutWrite(device_, &entry->header, sizeof entry->header);
       }
-      lock.lock();
+      mutex_.lock();
       if (!prepared && headerFlag(entry, WHDR_PREPARED)) {
         entry->systemPrepared = true;
       }
@@ -396,36 +398,36 @@ class Playback {
       if (result == MMSYSERR_NOERROR) {
         playing_.push(entry);
       } else {
-        handBack(entry, lock);
+        handBack(entry);
       }
     }
   }
 
   // Hands back, in order, the entries the system has finished.
-  void handBackPlayed(Lock& lock) {
+  void handBackPlayed() REQUIRES(mutex_) {
     while (!abandoned_ && !playing_.empty() &&
            headerFlag(playing_.head, WHDR_DONE)) {
-      handBack(playing_.pop(), lock);
+      handBack(playing_.pop());
     }
   }
 
   // Unprepares and frees the entries the caller has unprepared.
-  void releaseRetired(Lock& lock) {
+  void releaseRetired() REQUIRES(mutex_) {
     if (retired_.empty() || abandoned_) return;
     std::vector<std::unique_ptr<Entry>> retired;
     retired.swap(retired_);
-    lock.unlock();
+    mutex_.unlock();
     for (const std::unique_ptr<Entry>& entry : retired) {
       ::waveOutUnprepareHeader(device_, &entry->header, sizeof entry->header);
     }
     retired.clear();
-    lock.lock();
+    mutex_.lock();
   }
 
   // Stops the device, unprepares every header and closes it. Nothing of the
   // caller's is touched: when the thread was abandoned, the caller has
   // everything back already.
-  void shutDown(Lock& lock) {
+  void shutDown() REQUIRES(mutex_) {
     std::vector<std::unique_ptr<Entry>> retired;
     retired.swap(retired_);
     std::vector<Entry*> live;
@@ -435,7 +437,7 @@ class Playback {
     } catch (const std::bad_alloc&) {
       live.clear();  // their headers stay prepared; the close still runs
     }
-    lock.unlock();
+    mutex_.unlock();
     ::waveOutReset(device_);
     for (const std::unique_ptr<Entry>& entry : retired) {
       if (headerFlag(entry.get(), WHDR_PREPARED)) {
@@ -449,21 +451,21 @@ class Playback {
     }
     ::waveOutClose(device_);
     retired.clear();
-    lock.lock();
+    mutex_.lock();
     for (Entry* entry : live) entry->systemPrepared = false;
   }
 
   // Marks the entry's buffer as the caller's again and notifies the caller,
   // without holding the lock during the callback.
-  void handBack(Entry* entry, Lock& lock) {
+  void handBack(Entry* entry) REQUIRES(mutex_) {
     WaveOutBuffer* buffer = entry->buffer;
     buffer->queued = false;
     inCallback_ = true;
-    lock.unlock();
+    mutex_.unlock();
     done_(context_, buffer);
-    lock.lock();
+    mutex_.lock();
     inCallback_ = false;
-    settled_.notify_all();
+    settled_.notifyAll();
   }
 
   const HANDLE doneSignal_;  // released by the system's callback
@@ -473,22 +475,27 @@ class Playback {
   void* const context_;
   HWAVEOUT device_ = nullptr;  // the thread's, once opened
 
-  std::mutex mutex_;
-  std::condition_variable settled_;  // the caller: the thread answered
-  // Guarded by mutex_:
-  std::unordered_map<WaveOutBuffer*, std::unique_ptr<Entry>> entries_;
+  Mutex mutex_;
+  CondVar settled_;  // the caller: the thread answered
+  std::unordered_map<WaveOutBuffer*, std::unique_ptr<Entry>> entries_
+      GUARDED_BY(mutex_);
   // Unprepared by the caller, still prepared for the system.
-  std::vector<std::unique_ptr<Entry>> retired_;
-  EntryFifo pending_;  // queued, not yet given to the system, in order
-  EntryFifo playing_;  // given to the system, not yet handed back, in order
-  bool openAnswered_ = false;
-  UINT deviceCount_ = 0;
-  MMRESULT openResult_ = MMSYSERR_NOERROR;
-  bool resetRequested_ = false;
-  bool closing_ = false;
-  bool abandoned_ = false;   // the caller gave up on the thread
-  bool inCallback_ = false;  // the thread is in the done callback
-  bool finished_ = false;    // the thread has closed the device and ends
+  std::vector<std::unique_ptr<Entry>> retired_ GUARDED_BY(mutex_);
+  // Queued, not yet given to the system, in order.
+  EntryFifo pending_ GUARDED_BY(mutex_);
+  // Given to the system, not yet handed back, in order.
+  EntryFifo playing_ GUARDED_BY(mutex_);
+  bool openAnswered_ GUARDED_BY(mutex_) = false;
+  UINT deviceCount_ GUARDED_BY(mutex_) = 0;
+  MMRESULT openResult_ GUARDED_BY(mutex_) = MMSYSERR_NOERROR;
+  bool resetRequested_ GUARDED_BY(mutex_) = false;
+  bool closing_ GUARDED_BY(mutex_) = false;
+  // The caller gave up on the thread.
+  bool abandoned_ GUARDED_BY(mutex_) = false;
+  // The thread is in the done callback.
+  bool inCallback_ GUARDED_BY(mutex_) = false;
+  // The thread has closed the device and ends.
+  bool finished_ GUARDED_BY(mutex_) = false;
 };
 
 void runPlayback(std::shared_ptr<Playback> playback) {

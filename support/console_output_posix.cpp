@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "support/console_output.h"
+#include "support/mutex.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ class ConsoleEncoder {
   // Encodes as consoleEncode does for the cached character set.
   size_t encode(const char16_t* units, size_t count, char* out,
                 size_t outSize) {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(&mutex_);
     if (!loaded_) load();
     switch (kind_) {
       case Kind::kUtf8:
@@ -142,14 +142,14 @@ class ConsoleEncoder {
   }
 
   void reload() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(&mutex_);
     loaded_ = false;
   }
 
  private:
   enum class Kind { kUtf8, kAscii, kIconv };
 
-  void load() {
+  void load() REQUIRES(mutex_) {
     closeConverter();
     char charset[64];
     consoleCharset(charset, sizeof charset);
@@ -163,17 +163,17 @@ class ConsoleEncoder {
     loaded_ = true;
   }
 
-  void closeConverter() {
+  void closeConverter() REQUIRES(mutex_) {
     if (cd_ != kNoConverter) iconv_close(cd_);
     cd_ = kNoConverter;
   }
 
   static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-  std::mutex mutex_;
-  bool loaded_ = false;
-  Kind kind_ = Kind::kAscii;
-  iconv_t cd_ = kNoConverter;
+  Mutex mutex_;
+  bool loaded_ GUARDED_BY(mutex_) = false;
+  Kind kind_ GUARDED_BY(mutex_) = Kind::kAscii;
+  iconv_t cd_ GUARDED_BY(mutex_) = kNoConverter;
 };
 
 // Never destroyed: a thread may write a message while the process exits.

@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 
 #include "support/console_output.h"
+#include "support/mutex.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
 
@@ -178,7 +178,7 @@ UINT consoleCodePage() {
 class ConsoleCodePage {
  public:
   UINT get() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(&mutex_);
     if (!loaded_) {
       codePage_ = consoleCodePage();
       loaded_ = true;
@@ -187,14 +187,14 @@ class ConsoleCodePage {
   }
 
   void reload() {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(&mutex_);
     loaded_ = false;
   }
 
  private:
-  std::mutex mutex_;
-  bool loaded_ = false;
-  UINT codePage_ = 0;
+  Mutex mutex_;
+  bool loaded_ GUARDED_BY(mutex_) = false;
+  UINT codePage_ GUARDED_BY(mutex_) = 0;
 };
 
 // Never destroyed: a thread may write a message while the process exits.

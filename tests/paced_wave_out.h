@@ -15,17 +15,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "sound/wave_out.h"
+#include "support/mutex.h"
 
 namespace paced_wave_out {
 
@@ -64,44 +63,44 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
   // Runs f under the lock; returns its result.
   template <typename F>
   auto locked(F f) const -> decltype(f()) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     return f();
   }
 
   // The PCM bytes played so far, in order.
   Bytes played() const {
-    return locked([&] { return played_; });
+    return locked([&]() REQUIRES(mutex_) { return played_; });
   }
   // Buffers queued so far; buffers the device holds now and at most.
   int32_t queuedCount() const {
-    return locked([&] { return queuedCount_; });
+    return locked([&]() REQUIRES(mutex_) { return queuedCount_; });
   }
   int32_t heldNow() const {
-    return locked([&] { return held(); });
+    return locked([&]() REQUIRES(mutex_) { return held(); });
   }
   int32_t maxHeld() const {
-    return locked([&] { return maxHeld_; });
+    return locked([&]() REQUIRES(mutex_) { return maxHeld_; });
   }
   // Rewrites of a held buffer seen; queues refused as invalid (a buffer not
   // prepared or queued twice); resets; done notifications given.
   int32_t overwrites() const {
-    return locked([&] { return overwrites_; });
+    return locked([&]() REQUIRES(mutex_) { return overwrites_; });
   }
   int32_t invalidQueues() const {
-    return locked([&] { return invalidQueues_; });
+    return locked([&]() REQUIRES(mutex_) { return invalidQueues_; });
   }
   int32_t resets() const {
-    return locked([&] { return resets_; });
+    return locked([&]() REQUIRES(mutex_) { return resets_; });
   }
   int32_t doneCount() const {
-    return locked([&] { return doneCount_; });
+    return locked([&]() REQUIRES(mutex_) { return doneCount_; });
   }
   // When each successful queue happened, in order.
   std::vector<Clock::time_point> queueTimes() const {
-    return locked([&] { return queueTimes_; });
+    return locked([&]() REQUIRES(mutex_) { return queueTimes_; });
   }
   WaveOutFormat format() const {
-    return locked([&] { return format_; });
+    return locked([&]() REQUIRES(mutex_) { return format_; });
   }
 
  private:
@@ -112,7 +111,7 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
     Clock::time_point at;  // end of play, or time of notification
   };
 
-  int32_t held() const {
+  int32_t held() const REQUIRES(mutex_) {
     return static_cast<int32_t>(waiting_.size() + playing_.size() +
                                 finished_.size());
   }
@@ -122,17 +121,17 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
   }
   void setPaused(bool paused) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       paused_ = paused;
     }
-    wake_.notify_all();
+    wake_.notifyAll();
   }
 
   int32_t open(const WaveOutFormat& format, WaveOutDoneCallback done,
                void* context, std::unique_ptr<WaveOutDevice>* device);
 
   int32_t prepare(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (buffer->prepared || buffer->length <= 0) return kWaveOutInvalid;
     buffer->prepared = true;
     return kWaveOutOk;
@@ -140,7 +139,7 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
 
   int32_t queue(WaveOutBuffer* buffer) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (options_.refuseQueue) return kWaveOutInvalid;
       if (closed_ || !buffer->prepared || buffer->queued) {
         ++invalidQueues_;
@@ -153,7 +152,7 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
       queueTimes_.push_back(Clock::now());
       if (held() > maxHeld_) maxHeld_ = held();
     }
-    wake_.notify_all();
+    wake_.notifyAll();
     return kWaveOutOk;
   }
 
@@ -164,7 +163,7 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
   int32_t discardAll(bool counted) {
     std::deque<Entry> discarded;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (closed_) return kWaveOutInvalid;
       if (counted) ++resets_;
       for (auto* list : {&finished_, &playing_, &waiting_}) {
@@ -178,12 +177,12 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
       doneCount_ += static_cast<int32_t>(discarded.size());
     }
     for (Entry& entry : discarded) done_(context_, entry.buffer);
-    wake_.notify_all();
+    wake_.notifyAll();
     return kWaveOutOk;
   }
 
   int32_t unprepare(WaveOutBuffer* buffer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (!buffer->prepared) return kWaveOutInvalid;
     if (buffer->queued) return kWaveOutStillQueued;
     buffer->prepared = false;
@@ -192,7 +191,7 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
 
   void close() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (closed_ || !opened_) return;
     }
     discardAll(false);
@@ -201,17 +200,17 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
 
   void shutDown() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       closed_ = true;
     }
-    wake_.notify_all();
+    wake_.notifyAll();
     if (thread_.joinable()) thread_.join();
   }
 
   // The playback thread: plays the waiting buffers one after the other and
   // notifies each one lateDoneMs after its end.
   void run() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     while (!closed_) {
       const Clock::time_point now = Clock::now();
       if (!playing_.empty() && playing_.front().at <= now) {
@@ -248,9 +247,9 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
         next = finished_.front().at;
       }
       if (next == Clock::time_point::max()) {
-        wake_.wait(lock);
+        wake_.wait(&mutex_);
       } else {
-        wake_.wait_until(lock, next);
+        wake_.waitUntil(&mutex_, next);
       }
     }
   }
@@ -260,24 +259,23 @@ class PacedWaveOut : public std::enable_shared_from_this<PacedWaveOut> {
   void* context_ = nullptr;
   std::thread thread_;
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  // Guarded by mutex_:
-  WaveOutFormat format_;
-  bool opened_ = false;
-  bool closed_ = false;
-  bool paused_ = false;
-  std::deque<Entry> waiting_;
-  std::deque<Entry> playing_;  // at most one
-  std::deque<Entry> finished_;
-  Bytes played_;
-  int32_t queuedCount_ = 0;
-  int32_t maxHeld_ = 0;
-  int32_t overwrites_ = 0;
-  int32_t invalidQueues_ = 0;
-  int32_t resets_ = 0;
-  int32_t doneCount_ = 0;
-  std::vector<Clock::time_point> queueTimes_;
+  mutable Mutex mutex_;
+  CondVar wake_;
+  WaveOutFormat format_ GUARDED_BY(mutex_);
+  bool opened_ GUARDED_BY(mutex_) = false;
+  bool closed_ GUARDED_BY(mutex_) = false;
+  bool paused_ GUARDED_BY(mutex_) = false;
+  std::deque<Entry> waiting_ GUARDED_BY(mutex_);
+  std::deque<Entry> playing_ GUARDED_BY(mutex_);  // at most one
+  std::deque<Entry> finished_ GUARDED_BY(mutex_);
+  Bytes played_ GUARDED_BY(mutex_);
+  int32_t queuedCount_ GUARDED_BY(mutex_) = 0;
+  int32_t maxHeld_ GUARDED_BY(mutex_) = 0;
+  int32_t overwrites_ GUARDED_BY(mutex_) = 0;
+  int32_t invalidQueues_ GUARDED_BY(mutex_) = 0;
+  int32_t resets_ GUARDED_BY(mutex_) = 0;
+  int32_t doneCount_ GUARDED_BY(mutex_) = 0;
+  std::vector<Clock::time_point> queueTimes_ GUARDED_BY(mutex_);
 };
 
 class PacedWaveOut::Device final : public WaveOutDevice {
@@ -304,7 +302,7 @@ inline int32_t PacedWaveOut::open(const WaveOutFormat& format,
                                   std::unique_ptr<WaveOutDevice>* device) {
   if (options_.openResult != kWaveOutOk) return options_.openResult;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     format_ = format;
     opened_ = true;
   }

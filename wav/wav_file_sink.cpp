@@ -40,7 +40,7 @@ struct WavSinkState {
   // Where the file and its header are brought up to date next: never more
   // than kWavHeaderUpdateBytes beyond the data size the header gives, so
   // the buffer never holds more either.
-  uint64_t nextUpdate = kWavHeaderUpdateBytes;
+  uint64_t nextUpdate = kWavHeaderUpdateBytes - kHeaderLength;
   bool writeFailed = false;  // a write failed or the limit was reached
   bool headerWritten = false;  // by this run
   WavPriorState prior;
@@ -107,6 +107,14 @@ bool flushBuffer(WavSinkState* state) {
   return ok;
 }
 
+// The first audio offset beyond `audio` at which the file ends on a
+// multiple of kWavHeaderUpdateBytes.
+uint64_t updatePointAfter(uint64_t audio) {
+  const uint64_t end = kHeaderLength + audio;
+  return (end / kWavHeaderUpdateBytes + 1) * kWavHeaderUpdateBytes -
+         kHeaderLength;
+}
+
 // Puts the buffered audio into the file and the header's sizes up to it:
 // a recording cut off from here on is complete up to this point. A failure
 // ends the run's writing like a failed write.
@@ -118,7 +126,7 @@ bool updateRecording(WavSinkState* state) {
     return false;
   }
   state->headerWritten = true;
-  state->nextUpdate = state->flushed + kWavHeaderUpdateBytes;
+  state->nextUpdate = updatePointAfter(state->flushed);
   return true;
 }
 
@@ -194,7 +202,7 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   const uint8_t* at = bytes;
   while (take > 0) {
     // Due before any audio only when an append continues a recording cut
-    // off with a full second beyond its header's sizes.
+    // off at or beyond its next update point.
     if (state->accepted == state->nextUpdate && !updateRecording(state)) {
       return kResultWavOutput;
     }
@@ -247,8 +255,8 @@ int64_t appendPoint(const uint8_t* header, uint64_t declared,
                                 ~1ull);
   }
   // A recording cut off while being written: its header lags its audio by
-  // at most a second, and the RIFF chunk ends with its data chunk (another
-  // chunk behind the data would make it longer).
+  // at most kWavHeaderUpdateBytes, and the RIFF chunk ends with its data
+  // chunk (another chunk behind the data would make it longer).
   const bool cutOff =
       present - declared <= kWavHeaderUpdateBytes &&
       loadLe32(header + kRiffSizeAt) == kHeaderLength - 8 + declared;
@@ -297,9 +305,11 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state) {
   }
   memcpy(prior.header, header, sizeof header);
   state->startAudio = audio;
-  // The header's lag behind the file stays within a second.
-  state->nextUpdate =
-      (declared < audio ? declared : audio) + kWavHeaderUpdateBytes;
+  // The header's lag behind the file stays within kWavHeaderUpdateBytes; a
+  // file that already holds more than its next update point gets its update
+  // before the run's first audio.
+  const uint64_t due = updatePointAfter(declared < audio ? declared : audio);
+  state->nextUpdate = due > audio ? due : audio;
   return WavSinkOpenStatus::kOk;
 }
 
@@ -335,7 +345,7 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
     if (prepared != WavSinkOpenStatus::kOk) return prepared;
     if (state->prior.length != 0) return WavSinkOpenStatus::kOk;
   }
-  // The header of an empty recording: a run cut off before its first second
+  // The header of an empty recording: a run cut off before the first update
   // leaves a valid WAV file.
   if (!writeHeader(state, 0)) {
     reportFailure(state, "write");

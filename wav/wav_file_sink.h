@@ -9,12 +9,12 @@
 // console line for each failure it meets.
 //
 // A recording cut off while being written (the process killed, the system
-// stopped) is still a WAV file: the sink puts each second of audio into the
-// file and brings the header's sizes up to it as soon as that second is
-// complete, so the header never lags the audio in the file by more than
-// kWavHeaderUpdateBytes, and at most that much of the audio taken is lost.
-// Nothing is forced to the disk; after a power loss the file holds what the
-// system wrote back.
+// stopped) is still a WAV file: each time the audio reaches a file offset
+// that is a multiple of kWavHeaderUpdateBytes, the sink puts it into the
+// file and then brings the header's sizes up to it. The header never lags
+// the audio in the file by more than kWavHeaderUpdateBytes (1.024 s), and at
+// most that much of the audio taken is lost. Nothing is forced to the disk;
+// after a power loss the file holds what the system wrote back.
 //
 // Thread-safety: used by the main thread only.
 #pragma once
@@ -28,10 +28,11 @@
 #include "wav/wav_file_io.h"
 #include "wav/wav_header.h"
 
-// The audio (one second of it) after which the sink brings a recording's
-// header up to date; also the most audio that a cut-off recording holds
-// beyond its header's data size.
-constexpr uint64_t kWavHeaderUpdateBytes = kCurrencyBytesPerSecond;
+// The file offsets at whose multiples a recording's header is brought up to
+// date: about every second of audio (1.024 s), in writes of whole 16 KiB
+// pieces of the page cache, which cost far less than unaligned ones. Also
+// the most audio a cut-off recording holds beyond its header's data size.
+constexpr uint64_t kWavHeaderUpdateBytes = 16 * 1024;
 
 // What restoring an appended file needs, so that a failed run never
 // destroys a recording that existed before it. Filled by the opens;

@@ -120,8 +120,10 @@ void expectRecording(const Bytes& file, const Bytes& audio, size_t counted) {
 }
 
 TEST(WavFileSinkFaultTest, EveryFailingStepLeavesARecordingOfWhatReachedTheFile) {
-  // 2.5 s of audio: header updates after 1 s and 2 s, the rest at close.
-  const Bytes prior = pattern(20000, 1);
+  // 2.5 s of audio. The header is brought up to date when the file reaches
+  // 16 KiB and 32 KiB, after 16326 and 32710 bytes of the run (also behind
+  // the prior recording of 16 KiB); the rest is written at close.
+  const Bytes prior = pattern(16384, 1);
   const Bytes audio = pattern(40000, 7);
   enum Modes { kNew = 1, kAppend = 2, kBoth = 3 };
   struct Case {
@@ -137,19 +139,19 @@ TEST(WavFileSinkFaultTest, EveryFailingStepLeavesARecordingOfWhatReachedTheFile)
        {{"write", ENOSPC}}, size_t(-1), 0},
       {"header read", kAppend, {{Op::kRead, 1, EIO}},
        {{"read", EIO}}, size_t(-1), 0},
-      {"first second", kBoth, {{Op::kAudioWrite, 1, ENOSPC}},
+      {"first update's audio", kBoth, {{Op::kAudioWrite, 1, ENOSPC}},
        {{"write", ENOSPC}}, 0, 0},
-      {"second second, cut short", kBoth, {{Op::kAudioWrite, 2, EIO, 1001}},
-       {{"write", EIO}}, 17000, 17000},
-      {"last half second", kBoth, {{Op::kAudioWrite, 3, ENOSPC, 4000}},
-       {{"write", ENOSPC}}, 36000, 36000},
+      {"second update's audio, cut short", kBoth,
+       {{Op::kAudioWrite, 2, EIO, 1001}}, {{"write", EIO}}, 17326, 17326},
+      {"close's audio", kBoth, {{Op::kAudioWrite, 3, ENOSPC, 4000}},
+       {{"write", ENOSPC}}, 36710, 36710},
       {"header update", kBoth, {{Op::kHeaderWrite, 2, EIO}},
-       {{"update the header of", EIO}}, 16000, 16000},
+       {{"update the header of", EIO}}, 16326, 16326},
       {"final header patch", kBoth, {{Op::kHeaderWrite, 4, ENOSPC}},
-       {{"update the header of", ENOSPC}}, 40000, 32000},
+       {{"update the header of", ENOSPC}}, 40000, 32710},
       {"truncate to the last whole frame", kBoth,
        {{Op::kAudioWrite, 2, ENOSPC, 999}, {Op::kTruncate, 1, EIO}},
-       {{"write", ENOSPC}, {"truncate", EIO}}, 16999, 16998},
+       {{"write", ENOSPC}, {"truncate", EIO}}, 17325, 17324},
       {"close", kBoth, {{Op::kClose, 1, EIO}}, {{"close", EIO}}, 40000, 40000},
   };
   test_console::ScopedLocaleEnv locale("C");

@@ -205,7 +205,7 @@ TEST(WavFileSinkTest, AppendRefusesWhatIsNotOurRecordingAndLeavesItUntouched) {
   // Cut off while being written, but with more audio behind the header's
   // sizes than a second between two header updates leaves.
   Bytes tooFarBehind = makeWav(kWavFormatAlaw, 1, audio);
-  const Bytes beyond = pattern(16002, 3);
+  const Bytes beyond = pattern(16386, 3);
   tooFarBehind.insert(tooFarBehind.end(), beyond.begin(), beyond.end());
   const Case cases[] = {
       {"short text", Bytes({'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'})},
@@ -243,21 +243,28 @@ TEST(WavFileSinkTest, AppendToATruncatedRecordingStartsBehindTheLastWholeFrame) 
   expectRecording(path, expected);
 }
 
-// A recording cut off between two header updates: up to a second of audio
+// A recording cut off between two header updates: up to 16 KiB of audio
 // behind its sizes, which an append keeps up to the last whole frame.
 TEST(WavFileSinkTest, AppendContinuesACutOffRecordingBehindItsLastWholeFrame) {
   TempDir dir;
   const std::string path = dir.file("cut.wav");
-  const Bytes counted = pattern(32000, 5);
-  const Bytes more = {0xB1, 0xB2};
-  for (size_t behind : {16000, 9999}) {
-    SCOPED_TRACE(behind);
-    const Bytes beyond = pattern(behind, 6);
-    Bytes bytes = makeWav(kWavFormatAlaw, 1, counted);
+  const Bytes more = pattern(20000, 8);
+  const struct {
+    size_t counted;
+    size_t behind;
+  } cases[] = {
+      {32710, 16384},  // killed between the audio and the header update
+      {32710, 9999},   // odd: half a frame at the end
+      {32700, 16000},  // holds more than its next update point
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behind);
+    Bytes bytes = makeWav(kWavFormatAlaw, 1, pattern(c.counted, 5));
+    const Bytes beyond = pattern(c.behind, 6);
     bytes.insert(bytes.end(), beyond.begin(), beyond.end());
     ASSERT_TRUE(writeFile(path, bytes));
     ASSERT_EQ(writeRun(path, 1, more), 0);
-    Bytes expected(bytes.begin() + 58, bytes.end() - behind % 2);
+    Bytes expected(bytes.begin() + 58, bytes.end() - c.behind % 2);
     expected.insert(expected.end(), more.begin(), more.end());
     expectRecording(path, expected);
   }

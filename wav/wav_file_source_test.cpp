@@ -177,15 +177,16 @@ TEST_F(WavFileSourceTest, RefusesWhatItCannotPlay) {
 }
 
 // A recording still being written reads as far as its header counts: the
-// whole seconds that reached it, never what follows them.
+// audio up to its last update (the first when the file reaches 16 KiB),
+// never what follows.
 TEST_F(WavFileSourceTest, ReadsARecordingBeingWrittenAsFarAsItsHeaderCounts) {
   AudioSink* sink = openWavFileSink(path_.c_str(), 0, nullptr);
   ASSERT_NE(sink, nullptr);
-  const Bytes audio = pattern(16100);
-  ASSERT_EQ(sink->write(sink, audio.data(), 16100), 16100);
-  for (const size_t counted : {16000, 16100}) {
+  const Bytes audio = pattern(16400);
+  ASSERT_EQ(sink->write(sink, audio.data(), 16400), 16400);
+  for (const size_t counted : {16384 - 58, 16400}) {
     SCOPED_TRACE(counted);
-    if (counted == 16100) sink->destroy(sink);  // patched now
+    if (counted == 16400) sink->destroy(sink);  // patched now
     AudioSource* source = openWavFileSource(path_.c_str());
     ASSERT_NE(source, nullptr);
     Bytes all;

@@ -369,6 +369,7 @@ report "stream_queue_session" "$problems"
 dir="$WORK/cases/stop"
 mkdir -p "$dir"
 problems=""
+elapsed=""
 start_service slow "$dir"
 if [ -z "$PORT" ]; then
   problems="the service did not start"
@@ -439,7 +440,7 @@ EOF
 )
   fi
 fi
-report "stop_on_ctrl_c" "$problems"
+report "stop_on_ctrl_c${elapsed:+ (ended ${elapsed} ms after the interrupt)}" "$problems"
 
 # --- 5. console lines ----------------------------------------------------------------
 # A wrong command line: the same text as on Linux, each line ended by "\r\n"

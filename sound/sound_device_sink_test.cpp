@@ -10,6 +10,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -351,6 +352,41 @@ TEST(SoundSinkPlayOut, StopDuringPlayOutEndsItPromptly) {
 }
 
 // A device that never plays cannot hold close for longer than the bound.
+// Stops at random moments of a playback (the writer waiting for buffers,
+// or the queue playing out at the end): the writer and the close return
+// promptly, every buffer comes back, and what played is the audio's start.
+TEST(SoundSinkStop, StopsAtRandomMomentsOfPlayback) {
+  std::mt19937 random(5);
+  const Bytes audio = currency(2 * kSoundBufferCount * kBytesPerBuffer);
+  for (int run = 0; run < 40; ++run) {
+    const int delayMs = static_cast<int>(random() % 200);
+    SCOPED_TRACE("stop after " + std::to_string(delayMs) + " ms");
+    Options options;
+    options.bufferMs = 2;
+    Fixture f(options);
+    ASSERT_NE(f.sink, nullptr);
+    Clock::time_point stopped;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      stopped = Clock::now();
+      f.stop.store(1);
+    });
+    f.writeAll(audio);
+    EXPECT_EQ(f.sink->close(f.sink), 0);
+    const Clock::time_point closed = Clock::now();
+    stopper.join();
+    if (closed > stopped) {
+      EXPECT_LE(msSince(stopped), kPromptMs);
+    }
+    EXPECT_EQ(f.device->heldNow(), 0);
+    EXPECT_EQ(f.device->overwrites(), 0);
+    const Bytes played = f.device->played();
+    const Bytes expected = expansion(audio, audio.size());
+    ASSERT_LE(played.size(), expected.size());
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), expected.begin()));
+  }
+}
+
 TEST(SoundSinkPlayOut, PlayOutIsBounded) {
   Options options;
   options.paused = true;

@@ -143,6 +143,32 @@ TEST(FileUtilsTest, UnlinkMkdirAndChdir) {
   EXPECT_STREQ(real, now);
 }
 
+// A wide name that has no UTF-8 form (a lone surrogate) reaches no file,
+// not even the one its convertible beginning names; nor does a wide name
+// too long for the system.
+TEST(FileUtilsTest, WideNamesWithoutASystemFormReachNoFile) {
+  test_files::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string decoy = dir.file("a");
+  ASSERT_TRUE(test_files::writeFile(decoy, {1, 2, 3}));
+  for (const char16_t surrogate : {u'\xD800', u'\xDC00'}) {
+    const std::u16string name = wide(decoy) + surrogate + u"b";
+    errno = 0;
+    EXPECT_EQ(nullptr, ucs2FopenNoInherit(name.c_str(), "wb"));
+    EXPECT_EQ(EILSEQ, errno);
+    EXPECT_EQ(-1, ucs2Unlink(name.c_str()));
+    EXPECT_EQ(EILSEQ, errno);
+    EXPECT_EQ(-1, ucs2Mkdir(name.c_str()));
+    EXPECT_EQ(EILSEQ, errno);
+  }
+  EXPECT_EQ(test_files::readFile(decoy), (test_files::Bytes{1, 2, 3}));
+  EXPECT_EQ(nullptr,
+            ucs2FopenNoInherit(std::u16string(5000, u'a').c_str(), "r"));
+  EXPECT_EQ(ENAMETOOLONG, errno);
+  EXPECT_EQ(nullptr, ucs2FopenNoInherit(nullptr, "r"));
+  EXPECT_EQ(EINVAL, errno);
+}
+
 // A POSIX file name is bytes: names that are not UTF-8 open, hold their
 // bytes on disk and are removed.
 TEST(FileUtilsTest, ByteNamesReachTheSystemUnchanged) {

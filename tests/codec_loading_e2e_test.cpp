@@ -149,7 +149,7 @@ TEST(CodecLoadingE2e, AMissingLibraryCostsOnlyItsFrames) {
                                    quoted(framed) + " -F " + quoted(out));
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, run_program::shellStatus(-8));
-    for (const std::string line :
+    for (const std::string& line :
          {std::string("could not load codec library ") + c.library,
           std::string(c.failure)}) {
       const size_t first = run.err.find(line);

@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
   }
   std::vector<tapd_emu::ServedQueue> queues(options.queues.size());
   for (size_t i = 0; i < queues.size(); ++i) {
-    queues[i].spec = options.queues[i];
-    error = tapd_emu::loadSourceAudio(queues[i].spec.path, &queues[i].audio);
+    queues[i].setup = options.queues[i];
+    error = tapd_emu::loadSourceAudio(queues[i].setup.path, &queues[i].audio);
     if (!error.empty()) {
       tapd_emu::logLine(error);
       return kExitFailure;

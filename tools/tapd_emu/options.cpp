@@ -28,13 +28,13 @@ const std::set<std::string> kValueOptions = {"--queue",        "--port",
 std::string applyValue(const std::string& name, const std::string& value,
                        EmuOptions* options) {
   if (name == "--queue") {
-    QueueSpec spec;
-    const std::string error = parseQueueSpec(value, &spec);
+    QueueSetup setup;
+    const std::string error = parseQueueSetup(value, &setup);
     if (!error.empty()) return error;
-    for (const QueueSpec& other : options->queues) {
-      if (other.name == spec.name) return "queue '" + spec.name + "' twice";
+    for (const QueueSetup& other : options->queues) {
+      if (other.name == setup.name) return "queue '" + setup.name + "' twice";
     }
-    options->queues.push_back(spec);
+    options->queues.push_back(setup);
   } else if (name == "--port") {
     if (!parseInt(value, 0, 65535, &options->port)) {
       return "--port wants a number from 0 to 65535, not '" + value + "'";

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/queue_setup.h"
 
 namespace tapd_emu {
 
@@ -14,7 +14,7 @@ struct EmuOptions {
   // Loopback by default: the service hands call audio to whoever connects.
   std::string listenAddress = "127.0.0.1";
   int port = 20000;  // 0: any free port, printed at start
-  std::vector<QueueSpec> queues;
+  std::vector<QueueSetup> queues;
   bool fast = false;  // send as fast as the client reads, not in real time
   bool loop = false;  // start the file again at its end
   int maxClients = 64;

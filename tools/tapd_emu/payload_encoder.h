@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/queue_setup.h"
 
 namespace tapd_emu {
 

@@ -6,18 +6,18 @@
 
 namespace tapd_emu {
 
-QueueStream::QueueStream(const QueueSpec& spec, const SourceAudio& audio,
+QueueStream::QueueStream(const QueueSetup& setup, const SourceAudio& audio,
                          bool loop)
-    : spec_(spec), audio_(audio), loop_(loop) {}
+    : setup_(setup), audio_(audio), loop_(loop) {}
 
 std::string QueueStream::start() {
-  if (spec_.encoding == WireEncoding::kAlaw ||
-      spec_.encoding == WireEncoding::kUlaw) {
+  if (setup_.encoding == WireEncoding::kAlaw ||
+      setup_.encoding == WireEncoding::kUlaw) {
     return "";
   }
   for (int d = 0; d < 2; ++d) {
     std::string error;
-    encoder_[d] = makePayloadEncoder(spec_.codec[d], &error);
+    encoder_[d] = makePayloadEncoder(setup_.codec[d], &error);
     if (!encoder_[d]) return error;
   }
   return "";
@@ -41,10 +41,10 @@ StreamStep QueueStream::next(std::vector<uint8_t>* out) {
   size_t indices[kFrameSamples];
   const size_t count = takeFrames(indices);
   if (count == 0) return StreamStep::kEnd;
-  switch (spec_.encoding) {
+  switch (setup_.encoding) {
     case WireEncoding::kAlaw:
     case WireEncoding::kUlaw: {
-      const bool alaw = spec_.encoding == WireEncoding::kAlaw;
+      const bool alaw = setup_.encoding == WireEncoding::kAlaw;
       for (size_t i = 0; i < count; ++i) {
         for (int c = 0; c < 2; ++c) {
           out->push_back(alaw ? audio_.alaw(indices[i], c)
@@ -62,7 +62,7 @@ StreamStep QueueStream::next(std::vector<uint8_t>* out) {
 
 StreamStep QueueStream::nextFramed(const size_t* indices, size_t count,
                                    std::vector<uint8_t>* out) {
-  const int mode = framedMode(spec_.encoding);
+  const int mode = framedMode(setup_.encoding);
   if (!opened_) {
     out->push_back(kFrameFlag);
     opened_ = true;
@@ -75,7 +75,7 @@ StreamStep QueueStream::nextFramed(const size_t* indices, size_t count,
       quiet = quiet && std::abs(samples[i]) <= kSilenceLevel;
     }
     payload_.clear();
-    uint8_t type = static_cast<uint8_t>(spec_.codec[d]);
+    uint8_t type = static_cast<uint8_t>(setup_.codec[d]);
     if (quiet) {
       type = kSilenceCodecType;
       payload_.push_back(kFrameSamples / 8);  // 1-ms units

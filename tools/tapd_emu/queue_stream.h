@@ -7,7 +7,7 @@
 // as a silence payload (codec type 40) instead of its codec, and the last
 // partial 20 ms are filled up with zero samples.
 //
-// Thread-safety: one thread per QueueStream; its QueueSpec and SourceAudio
+// Thread-safety: one thread per QueueStream; its QueueSetup and SourceAudio
 // must outlive it and not change.
 #pragma once
 
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tools/tapd_emu/payload_encoder.h"
-#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/queue_setup.h"
 #include "tools/tapd_emu/source_audio.h"
 
 namespace tapd_emu {
@@ -30,7 +30,7 @@ enum class StreamStep { kMore, kEnd, kFailed };
 class QueueStream {
  public:
   // `loop`: start the source again at its end instead of ending.
-  QueueStream(const QueueSpec& spec, const SourceAudio& audio, bool loop);
+  QueueStream(const QueueSetup& setup, const SourceAudio& audio, bool loop);
 
   // Creates the encoders. Returns "" or what failed.
   std::string start();
@@ -50,7 +50,7 @@ class QueueStream {
   StreamStep nextFramed(const size_t* indices, size_t count,
                         std::vector<uint8_t>* out);
 
-  const QueueSpec& spec_;
+  const QueueSetup& setup_;
   const SourceAudio& audio_;
   bool loop_;
   size_t position_ = 0;

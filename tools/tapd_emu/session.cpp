@@ -49,7 +49,7 @@ std::string printableName(const std::string& name) {
 // The queue list: one line per queue, then the end marker.
 IoEnd sendQueueList(int fd, const std::vector<ServedQueue>& queues) {
   std::string list;
-  for (const ServedQueue& queue : queues) list += queue.spec.name + "\r\n";
+  for (const ServedQueue& queue : queues) list += queue.setup.name + "\r\n";
   list += "[End]\r\n";
   return sendAll(fd, reinterpret_cast<const uint8_t*>(list.data()),
                  list.size());
@@ -58,7 +58,7 @@ IoEnd sendQueueList(int fd, const std::vector<ServedQueue>& queues) {
 // Streams the queue's audio until its end; fills outcome->end.
 void streamQueue(int fd, const ServedQueue& queue, const SessionConfig& config,
                  Outcome* outcome) {
-  QueueStream stream(queue.spec, queue.audio, config.loop);
+  QueueStream stream(queue.setup, queue.audio, config.loop);
   const std::string error = stream.start();
   if (!error.empty()) {
     outcome->end = "encoder failed: " + error;
@@ -118,12 +118,12 @@ void runSession(ScopedFd fd, const std::string& peer,
     outcome.queue = printableName(name);
     const ServedQueue* found = nullptr;
     for (const ServedQueue& queue : *config.queues) {
-      if (queue.spec.name == name) found = &queue;
+      if (queue.setup.name == name) found = &queue;
     }
     if (found == nullptr) {
       outcome.end = "unknown queue";
     } else {
-      outcome.queue += " (" + encodingName(found->spec) + ")";
+      outcome.queue += " (" + encodingName(found->setup) + ")";
       streamQueue(fd.get(), *found, config, &outcome);
     }
   }

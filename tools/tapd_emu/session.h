@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/queue_setup.h"
 #include "tools/tapd_emu/scoped_fd.h"
 #include "tools/tapd_emu/source_audio.h"
 
 namespace tapd_emu {
 
 struct ServedQueue {
-  QueueSpec spec;
+  QueueSetup setup;
   SourceAudio audio;
 };
 

@@ -28,11 +28,11 @@ int32_t formatType(WireEncoding encoding) {
 }
 
 std::string writeAll(const ServedQueue& queue, FILE* file) {
-  const int32_t type = formatType(queue.spec.encoding);
+  const int32_t type = formatType(queue.setup.encoding);
   if (wavBuildHeader(file, type, 1, 0) < 0) return "cannot write the header";
-  if (queue.spec.encoding == WireEncoding::kFramed ||
-      queue.spec.encoding == WireEncoding::kFramedControl) {
-    const uint16_t tag = queue.spec.encoding == WireEncoding::kFramed
+  if (queue.setup.encoding == WireEncoding::kFramed ||
+      queue.setup.encoding == WireEncoding::kFramedControl) {
+    const uint16_t tag = queue.setup.encoding == WireEncoding::kFramed
                              ? kTagFramed
                              : kTagFramedControl;
     const uint8_t bytes[2] = {static_cast<uint8_t>(tag & 0xFF),
@@ -42,7 +42,7 @@ std::string writeAll(const ServedQueue& queue, FILE* file) {
       return "cannot write the header";
     }
   }
-  QueueStream stream(queue.spec, queue.audio, false);
+  QueueStream stream(queue.setup, queue.audio, false);
   std::string error = stream.start();
   if (!error.empty()) return error;
   std::vector<uint8_t> bytes;

@@ -1,4 +1,4 @@
-#include "tools/tapd_emu/queue_spec.h"
+#include "tools/tapd_emu/queue_setup.h"
 
 namespace tapd_emu {
 namespace {
@@ -27,7 +27,7 @@ bool findCodec(const std::string& name, Codec* codec) {
 }
 
 // "framed:C0[,C1]" or "framed6:C0[,C1]" after its prefix.
-std::string parseCodecs(const std::string& list, QueueSpec* spec) {
+std::string parseCodecs(const std::string& list, QueueSetup* setup) {
   const size_t comma = list.find(',');
   const std::string first = list.substr(0, comma);
   const std::string second =
@@ -38,25 +38,25 @@ std::string parseCodecs(const std::string& list, QueueSpec* spec) {
       return "unknown codec '" + name + "' (codecs: " + codecNameList() + ")";
     }
   }
-  findCodec(first, &spec->codec[0]);
-  findCodec(second, &spec->codec[1]);
+  findCodec(first, &setup->codec[0]);
+  findCodec(second, &setup->codec[1]);
   return "";
 }
 
 // Parses `text` as an encoding. Returns false when it is no encoding at
 // all; *error is set when it is a framed encoding with bad codecs.
-bool parseEncoding(const std::string& text, QueueSpec* spec,
+bool parseEncoding(const std::string& text, QueueSetup* setup,
                    std::string* error) {
   if (text == "alaw" || text == "ulaw") {
-    spec->encoding = text == "alaw" ? WireEncoding::kAlaw : WireEncoding::kUlaw;
+    setup->encoding = text == "alaw" ? WireEncoding::kAlaw : WireEncoding::kUlaw;
     return true;
   }
   for (const char* prefix : {"framed:", "framed6:"}) {
     const std::string p = prefix;
     if (text.compare(0, p.size(), p) == 0) {
-      spec->encoding =
+      setup->encoding =
           p == "framed:" ? WireEncoding::kFramed : WireEncoding::kFramedControl;
-      *error = parseCodecs(text.substr(p.size()), spec);
+      *error = parseCodecs(text.substr(p.size()), setup);
       return true;
     }
   }
@@ -69,12 +69,12 @@ bool parseEncoding(const std::string& text, QueueSpec* spec,
 
 }  // namespace
 
-std::string parseQueueSpec(const std::string& text, QueueSpec* spec) {
+std::string parseQueueSetup(const std::string& text, QueueSetup* setup) {
   const size_t equals = text.find('=');
   if (equals == std::string::npos || equals == 0) {
     return "queue '" + text + "' is not NAME=FILE[:ENCODING]";
   }
-  QueueSpec parsed;
+  QueueSetup parsed;
   parsed.name = text.substr(0, equals);
   if (parsed.name.find_first_of("\r\n") != std::string::npos) {
     return "a queue name cannot hold a line break";
@@ -92,7 +92,7 @@ std::string parseQueueSpec(const std::string& text, QueueSpec* spec) {
   }
   if (rest.empty()) return "queue '" + parsed.name + "' has no file";
   parsed.path = rest;
-  *spec = parsed;
+  *setup = parsed;
   return "";
 }
 
@@ -116,8 +116,8 @@ std::string codecNameList() {
   return list;
 }
 
-std::string encodingName(const QueueSpec& spec) {
-  switch (spec.encoding) {
+std::string encodingName(const QueueSetup& setup) {
+  switch (setup.encoding) {
     case WireEncoding::kAlaw:
       return "alaw";
     case WireEncoding::kUlaw:
@@ -126,9 +126,9 @@ std::string encodingName(const QueueSpec& spec) {
     case WireEncoding::kFramedControl:
       break;
   }
-  return std::string(spec.encoding == WireEncoding::kFramed ? "framed:"
+  return std::string(setup.encoding == WireEncoding::kFramed ? "framed:"
                                                             : "framed6:") +
-         codecName(spec.codec[0]) + "," + codecName(spec.codec[1]);
+         codecName(setup.codec[0]) + "," + codecName(setup.codec[1]);
 }
 
 }  // namespace tapd_emu

@@ -34,7 +34,7 @@ enum class Codec : uint8_t {
 // The codec type of a silence payload: one byte, a count of 1-ms units.
 constexpr uint8_t kSilenceCodecType = 40;
 
-struct QueueSpec {
+struct QueueSetup {
   std::string name;
   std::string path;
   WireEncoding encoding = WireEncoding::kAlaw;
@@ -45,7 +45,7 @@ struct QueueSpec {
 // framed:C0[,C1] or framed6:C0[,C1] (one codec serves both directions).
 // FILE may itself contain ':' as long as what follows it is no encoding.
 // Returns "" on success, else a message for the user.
-std::string parseQueueSpec(const std::string& text, QueueSpec* spec);
+std::string parseQueueSetup(const std::string& text, QueueSetup* setup);
 
 // The input mode of a framed encoding: 6 or 7.
 int framedMode(WireEncoding encoding);
@@ -57,6 +57,6 @@ const char* codecName(Codec codec);
 std::string codecNameList();
 
 // The encoding as the command line spells it, codecs included.
-std::string encodingName(const QueueSpec& spec);
+std::string encodingName(const QueueSetup& setup);
 
 }  // namespace tapd_emu

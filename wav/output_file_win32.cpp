@@ -18,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "support/scoped_handle_win32.h"
 #include "support/utf_convert.h"
 #include "wav/output_file.h"
 
@@ -110,21 +111,6 @@ OVERLAPPED overlappedAt(uint64_t offset) {
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return at;
 }
-
-// Closes a handle that no descriptor owns.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/debug_trace.h"
+#include "support/scoped_handle_win32.h"
 #include "support/utf_convert.h"
 #include "wav/wav_file_source.h"
 
@@ -17,27 +18,6 @@ namespace {
 
 // The longest piece one ReadFile is asked for.
 constexpr size_t kMaxReadBytes = 1u << 30;
-
-// Owns a file handle until it is released to a stream.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  HANDLE release() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 

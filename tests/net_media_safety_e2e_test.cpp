@@ -166,7 +166,7 @@ TEST(NetMediaSafetyE2e, ServiceFailuresFailTheRun) {
 // without the check every run records nothing and succeeds.
 TEST(NetMediaSafetyE2e, ServiceClosingAfterItsListFailsTheOpen) {
   bool failedOpen = false;
-  for (int attempt = 0; attempt < 6 && !failedOpen; ++attempt) {
+  for (int attempt = 0; attempt < 20 && !failedOpen; ++attempt) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
     LoopbackServer server(Family::kIpv6,

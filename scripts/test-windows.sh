@@ -420,7 +420,11 @@ else
   finish_service
   if [ -z "$problems" ]; then
     elapsed=$(((ended - sent) / 1000000))
-    [ "$elapsed" -le 1000 ] || problems+="took ${elapsed} ms to stop; "
+    # The program stops within about 100 ms; the end of the Wine process
+    # on a loaded machine comes on top (measured to its exit, polled every
+    # 50 ms), as for the Linux end-to-end stop checks of the sanitizer
+    # builds.
+    [ "$elapsed" -le 1500 ] || problems+="took ${elapsed} ms to stop; "
     [ "$status" = 0 ] || problems+="status $status; "
     [ -s "$dir/win.err" ] && problems+="stderr: $(tr -d '\r' <"$dir/win.err" | head -2); "
     problems+=$(python3 - "$dir/out.wav" <<'EOF'
@@ -464,8 +468,16 @@ report "console_line_ends" "$problems"
 # --- 6. playback through wave-out ----------------------------------------------
 # The 4-second example call (a whole number of device buffers) on the
 # default device: the run ends with 0 and says nothing, and the device got
-# exactly the 16-bit samples sox decodes from the file. The device consumes
-# at once, so this does not check the pacing (the unit tests do).
+# every 16-bit sample that sox decodes from the file, in order, with nothing
+# between or after them but runs of digital silence. Those runs are Wine's:
+# its ALSA driver writes one period (10 ms) of zeros whenever its timer finds
+# the device drained and less than a period waiting, which a loaded machine
+# brings about when the program's next buffer reaches the driver late, and
+# after the last buffer until the device is closed (the file device here
+# drains at once). No sample of the file is zero (A-law's smallest magnitude
+# decodes to 8), so the zeros are told apart exactly. The device consumes at
+# once, so this does not check the pacing (the unit tests do). On a failure
+# the device's recording is kept for reading.
 dir="$WORK/cases/playback"
 mkdir -p "$dir"
 cp "$WORK/inputs/alaw.wav" "$dir/"
@@ -477,17 +489,29 @@ problems=""
 [ "$status" = 0 ] || problems+="status $status; "
 [ -s "$dir/win.out" ] && problems+="stdout: $(tr -d '\r' <"$dir/win.out" | head -2); "
 [ -s "$dir/win.err" ] && problems+="stderr: $(tr -d '\r' <"$dir/win.err" | head -2); "
+silent_frames=""
 if [ ! -s "$WORK/played.wav" ]; then
   problems+="the device got nothing; "
 else
   [ "$(sox --i -r "$WORK/played.wav")/$(sox --i -c "$WORK/played.wav")" = 8000/2 ] ||
     problems+="played at $(sox --i -r "$WORK/played.wav") Hz, $(sox --i -c "$WORK/played.wav") channels; "
-  sox "$dir/alaw.wav" -t raw -e signed -b 16 "$dir/expected.raw" &&
-    sox "$WORK/played.wav" -t raw -e signed -b 16 "$dir/played.raw" &&
-    cmp -s "$dir/expected.raw" "$dir/played.raw" ||
-    problems+="the played samples differ from the file's ($(stat -c %s "$dir/played.raw" 2>/dev/null) of $(stat -c %s "$dir/expected.raw") bytes); "
+  # One line per stereo frame of 16-bit samples.
+  frames() { sox "$1" -t raw -e signed -b 16 - | od -An -v -tx4 -w4; }
+  frames "$dir/alaw.wav" >"$dir/expected.frames"
+  frames "$WORK/played.wav" >"$dir/played.frames"
+  grep -vx ' 00000000' "$dir/played.frames" >"$dir/played-sound.frames"
+  silent_frames=$(grep -cx ' 00000000' "$dir/played.frames")
+  if grep -qx ' 00000000' "$dir/expected.frames"; then
+    problems+="the file has silent frames of its own: the check cannot tell them apart; "
+  elif ! cmp -s "$dir/expected.frames" "$dir/played-sound.frames"; then
+    problems+="the played samples differ from the file's ($(wc -l <"$dir/played-sound.frames") frames of sound and $silent_frames silent ones, the file has $(wc -l <"$dir/expected.frames")); "
+  fi
 fi
-report "playback_wave_out" "$problems"
+if [ -n "$problems" ] && [ -s "$WORK/played.wav" ]; then
+  kept="$WIN/test-windows-played.wav"
+  cp "$WORK/played.wav" "$kept" && problems+="the device's recording is kept in $kept; "
+fi
+report "playback_wave_out${silent_frames:+ ($silent_frames silent frames inserted by the driver)}" "$problems"
 
 # --- 7. a crash report ------------------------------------------------------------
 # A thread that faults in a program that is playing: the report and the

@@ -26,26 +26,26 @@ AudioSource* openSource(const RunSettings& settings) {
                           settings.inputMode, &stopRequested);
 }
 
-// Settles the output file of a run that failed. Recorded audio is never
-// thrown away: a recording that holds audio of this run stays, and one line
-// says so. Otherwise the run leaves no trace: a file it made is removed, a
-// recording it appended to is put back as it was.
-void settleFailedOutput(const RunSettings& settings, const WavSinkRun& run,
-                        const WavPriorState& prior) {
-  if (run.audioWritten > 0) {
-    const uint64_t audio = run.audioBefore + run.audioWritten;
-    const uint64_t millis = audio / (kCurrencyBytesPerSecond / 1000);
-    consoleReport("kept recording %s (%llu.%03u seconds of audio)\r\n",
-                  settings.outputFile,
-                  static_cast<unsigned long long>(millis / 1000),
-                  static_cast<unsigned>(millis % 1000));
-  } else if (run.created) {
-    if (!outputFileRemoveIfSame(settings.outputFile, run.file)) {
-      debugTrace("could not delete %s\n", settings.outputFile);
-    }
-  } else if (prior.existed && wavRestorePriorState(settings.outputFile, prior) != 0) {
-    debugTrace("could not restore %s\n", settings.outputFile);
+// How the run ended, for the sink's settling of its file.
+WavRunEnd runEndOf(Result loop) {
+  if (loop < 0 && loop != kResultUndecodable) return WavRunEnd::kFailed;
+  if (loop == kResultUndecodable || stopRequested.load() != 0) {
+    return WavRunEnd::kStopped;
   }
+  return WavRunEnd::kComplete;
+}
+
+// Recorded audio is never thrown away: a failed run whose recording holds
+// audio of this run says that it was kept. (The sink has already removed
+// or put back a file that holds none.)
+void reportKeptRecording(const RunSettings& settings, const WavSinkRun& run) {
+  if (run.audioWritten == 0) return;
+  const uint64_t audio = run.audioBefore + run.audioWritten;
+  const uint64_t millis = audio / (kCurrencyBytesPerSecond / 1000);
+  consoleReport("kept recording %s (%llu.%03u seconds of audio)\r\n",
+                settings.outputFile,
+                static_cast<unsigned long long>(millis / 1000),
+                static_cast<unsigned>(millis % 1000));
 }
 
 // The console line for an output file that cannot be opened, when the usage
@@ -105,7 +105,6 @@ Result hearkenerMain(int argc, char** argv) {
     return finish(printUsage(argv, kResultNetwork, "could not open audio stream"));
   }
 
-  WavPriorState prior;
   WavSinkRun run;
   AudioSink* sink = nullptr;
   Result result = kResultOk;
@@ -116,7 +115,7 @@ Result hearkenerMain(int argc, char** argv) {
       options.input = fileIdentityOfPath(settings.inputFile);
     }
     WavSinkOpenStatus status = WavSinkOpenStatus::kOk;
-    sink = openWavFileSinkChecked(settings.outputFile, options, &run, &prior,
+    sink = openWavFileSinkChecked(settings.outputFile, options, &run, nullptr,
                                   &status);
     if (sink == nullptr) {
       reportOutputRefusal(settings.outputFile, status);
@@ -135,12 +134,13 @@ Result hearkenerMain(int argc, char** argv) {
 
   if (sink != nullptr) {
     const Result loop = runMainLoop(source, sink, stopRequested);
+    if (settings.outputFile != nullptr) wavSinkSetRunEnd(sink, runEndOf(loop));
     const Result closed = sink->close(sink);
     sink->destroy(sink);
     result = loop != kResultOk ? loop : closed;
     if (result < 0 && result != kResultUndecodable &&
         settings.outputFile != nullptr) {
-      settleFailedOutput(settings, run, prior);
+      reportKeptRecording(settings, run);
     }
   }
 

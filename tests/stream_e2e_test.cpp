@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -209,26 +210,53 @@ TEST(StreamE2e, FailedOpeningsReportTheStream) {
 }
 
 // A reset by the service in the middle of the audio is a network failure:
-// status -5, and the audio recorded before it is kept.
-TEST(StreamE2e, ResetMidStreamFailsTheRunAndKeepsTheRecording) {
-  TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  const std::string out = dir.file("out.wav");
-  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
-    peer.send(kList + text(kAudio));
-    peer.receive(7, kPeerTimeoutMs);
-    // Long enough for the audio to be read: a reset drops unread bytes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    peer.reset();
-  });
-  ASSERT_TRUE(server.listening());
-  const RunResult run = runHearkener(
-      {"-q", "sales", "-a", "-h", "::1", "-p", server.portText(), "-F", out});
-  ASSERT_TRUE(run.exited);
-  EXPECT_EQ(run.exitStatus, shellStatus(-5));
-  EXPECT_NE(run.err.find("kept recording " + out), std::string::npos) << run.err;
-  EXPECT_EQ(e2e::difference(test_files::readFile(out), e2e::recordingOf(kAudio)),
-            "");
+// status -5, and the whole frames recorded before it are kept, new or
+// appended. A run that received no whole frame leaves no trace: a new file
+// is removed, and a recording appended to stays as it was, unwritten.
+TEST(StreamE2e, ResetKeepsWholeFramesOrNothing) {
+  const Bytes prior = e2e::patternBytes(1000, 9);
+  const struct {
+    size_t sent;
+    bool append;
+  } cases[] = {{5000, false}, {3, false}, {1, false}, {3, true}, {1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sent) + (c.append ? " appended" : " new"));
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string out = dir.file("out.wav");
+    if (c.append) {
+      ASSERT_TRUE(test_files::writeFile(out, e2e::recordingOf(prior)));
+    }
+    const auto before = c.append ? std::filesystem::last_write_time(out)
+                                 : std::filesystem::file_time_type();
+    const Bytes audio(kAudio.begin(), kAudio.begin() + c.sent);
+    LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
+      peer.send(kList + text(audio));
+      peer.receive(7, kPeerTimeoutMs);
+      // Long enough for the audio to be read: a reset drops unread bytes.
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      peer.reset();
+    });
+    ASSERT_TRUE(server.listening());
+    const RunResult run =
+        runHearkener({"-q", "sales", "-a", "-h", "::1", "-p", server.portText(),
+                      c.append ? "-f" : "-F", out});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(-5));
+    Bytes kept = c.append ? prior : Bytes();
+    kept.insert(kept.end(), audio.begin(), audio.begin() + (c.sent & ~size_t{1}));
+    const bool keeps = c.sent > 1;
+    EXPECT_EQ(run.err.find("kept recording " + out) != std::string::npos, keeps)
+        << run.err;
+    EXPECT_EQ(test_files::fileExists(out), keeps || c.append);
+    if (keeps || c.append) {
+      EXPECT_EQ(e2e::difference(test_files::readFile(out), e2e::recordingOf(kept)),
+                "");
+    }
+    if (c.append && !keeps) {
+      EXPECT_EQ(std::filesystem::last_write_time(out), before);
+    }
+  }
 }
 
 // An IPv4 address resolves as a mapped address: no resolver message.

@@ -1,10 +1,6 @@
 #include "wav/wav_file_sink.h"
 
-#include <sys/types.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,7 +8,6 @@
 
 #include "support/console_report.h"
 #include "support/debug_trace.h"
-#include "support/file_utils.h"
 
 namespace {
 
@@ -43,6 +38,7 @@ struct WavSinkState {
   uint64_t nextUpdate = kWavHeaderUpdateBytes - kHeaderLength;
   bool writeFailed = false;  // a write failed or the limit was reached
   bool headerWritten = false;  // by this run
+  WavRunEnd runEnd = WavRunEnd::kComplete;
   WavPriorState prior;
   WavSinkRun* run = nullptr;  // the owner's record, or localRun
   WavSinkRun localRun;
@@ -130,48 +126,88 @@ bool updateRecording(WavSinkState* state) {
   return true;
 }
 
-// Puts back the bytes of an appended-to recording that a write reached
-// although none of the run's audio stays.
-bool restoreTail(WavSinkState* state) {
+// Puts an appended-to recording of which none of the run's audio stays back
+// as it was, on the held file: its header when the run rewrote it, the
+// bytes a write reached, and its length. A run that changed nothing writes
+// nothing.
+bool restorePrior(WavSinkState* state) {
   const WavPriorState& prior = state->prior;
-  return (prior.tailLength == 0 ||
+  const bool touched = state->flushed > state->startAudio;
+  if (!touched && !state->headerWritten) return true;
+  if (state->headerWritten && prior.length >= kHeaderLength &&
+      !state->io->writeAt(0, prior.header, kHeaderLength, nullptr)) {
+    return false;
+  }
+  return (!touched || prior.tailLength == 0 ||
           state->io->writeAt(prior.appendOffset, prior.tail, prior.tailLength,
                              nullptr)) &&
          state->io->truncate(prior.length);
+}
+
+// Leaves no trace of a failed run that keeps no audio, while the file is
+// still held, so that no other run can have taken it meanwhile: a file the
+// run made is removed, a recording it appended to is put back.
+Result settleWithoutAudio(WavSinkState* state) {
+  if (state->file.created()) {
+    if (!outputFileRemoveIfSame(state->name.c_str(), state->file.identity())) {
+      debugTrace("could not delete %s\n", state->name.c_str());
+    }
+    return kResultOk;
+  }
+  if (!state->prior.existed || restorePrior(state)) return kResultOk;
+  reportFailure(state, "restore");
+  return kResultWavOutput;
+}
+
+// Cuts the file to the recording of `audio` bytes and patches its header.
+Result finishRecording(WavSinkState* state, uint64_t audio) {
+  Result result = kResultOk;
+  // A half frame behind the audio is cut off; if that fails, the header
+  // still describes the whole frames before it.
+  const int64_t length = state->io->length();
+  if (length >= 0 && static_cast<uint64_t>(length) != kHeaderLength + audio &&
+      !state->io->truncate(kHeaderLength + audio)) {
+    reportFailure(state, "truncate");
+    result = kResultWavOutput;
+  }
+  if (!writeHeader(state, audio)) {
+    debugTrace("could not update WAV header (%d)\n", state->io->lastError());
+    reportFailure(state, "update the header of");
+    result = kResultWavOutput;
+  }
+  return result;
 }
 
 Result sinkClose(AudioEndpoint* sink) {
   if (!endpointUsable(sink)) return 0;
   auto* state = static_cast<WavSinkState*>(sink->state);
   sink->isOpen = 0;
+  // Only a run that took its input to the end keeps an odd last byte; any
+  // other recording ends at its last whole frame, and a half frame still
+  // in the buffer never reaches the file.
+  const bool whole = state->runEnd != WavRunEnd::kComplete;
+  if (whole && state->fill > 0 && ((state->flushed + state->fill) & 1) != 0) {
+    --state->fill;
+  }
   flushBuffer(state);
   Result result = state->writeFailed ? kResultWavOutput : kResultOk;
-  // After a failed write the recording ends at its last whole frame.
+  const bool failed = state->writeFailed || state->runEnd == WavRunEnd::kFailed;
   const uint64_t end =
-      state->writeFailed ? state->flushed & ~1ull : state->flushed;
+      whole || failed ? state->flushed & ~1ull : state->flushed;
   const uint64_t kept = end > state->startAudio ? end - state->startAudio : 0;
-  const uint64_t audio = state->startAudio + kept;
-  if (kept == 0 && state->prior.existed && !state->headerWritten) {
+  Result settled = kResultOk;
+  if (kept == 0 && failed) {
+    settled = settleWithoutAudio(state);
+  } else if (kept == 0 && state->prior.existed && !state->headerWritten) {
     // Nothing of the run stays: the recording is left as it was.
-    if (state->flushed > state->startAudio && !restoreTail(state)) {
+    if (!restorePrior(state)) {
       reportFailure(state, "restore");
-      result = kResultWavOutput;
+      settled = kResultWavOutput;
     }
   } else {
-    // A half frame that a failed write left behind the audio is cut off; if
-    // that fails, the header still describes the whole frames before it.
-    const int64_t length = state->io->length();
-    if (length >= 0 && static_cast<uint64_t>(length) != kHeaderLength + audio &&
-        !state->io->truncate(kHeaderLength + audio)) {
-      reportFailure(state, "truncate");
-      result = kResultWavOutput;
-    }
-    if (!writeHeader(state, audio)) {
-      debugTrace("could not update WAV header (%d)\n", state->io->lastError());
-      reportFailure(state, "update the header of");
-      result = kResultWavOutput;
-    }
+    settled = finishRecording(state, state->startAudio + kept);
   }
+  if (settled != kResultOk) result = settled;
   state->run->audioWritten = kept;
   if (!state->io->close()) {
     reportFailure(state, "close");
@@ -407,23 +443,7 @@ AudioSink* openWavFileSink(const char* fileName, int32_t append,
   return openWavFileSinkChecked(fileName, options, nullptr, prior, nullptr);
 }
 
-int32_t wavRestorePriorState(const char* fileName, const WavPriorState& prior) {
-  if (fileName == nullptr || !prior.existed) {
-    errno = EINVAL;
-    return -1;
-  }
-  FILE* stream = utf8FopenNoInherit(fileName, "r+b");
-  if (stream == nullptr) return -1;
-  bool ok = prior.length < sizeof prior.header ||
-            fwrite(prior.header, 1, sizeof prior.header, stream) ==
-                sizeof prior.header;
-  if (ok && prior.tailLength > 0) {
-    ok = prior.tailLength <= sizeof prior.tail &&
-         fseeko(stream, static_cast<off_t>(prior.appendOffset), SEEK_SET) == 0 &&
-         fwrite(prior.tail, 1, prior.tailLength, stream) == prior.tailLength;
-  }
-  ok = fflush(stream) == 0 && ok;
-  ok = ftruncate(fileno(stream), static_cast<off_t>(prior.length)) == 0 && ok;
-  ok = fclose(stream) == 0 && ok;
-  return ok ? 0 : -1;
+void wavSinkSetRunEnd(AudioSink* sink, WavRunEnd end) {
+  if (!endpointUsable(sink)) return;
+  static_cast<WavSinkState*>(sink->state)->runEnd = end;
 }

@@ -4,7 +4,7 @@
 // What a run records is never thrown away by the sink: a write that fails
 // (disk full, an I/O error, the file size limit) ends the run's writing, and
 // close still leaves a complete recording of every byte that reached the
-// file, cut to whole frames, with its header patched. A recording stops
+// file, cut to whole frames, with its header patched (see WavRunEnd). A recording stops
 // growing at the 4 GiB limit of the WAV format's sizes. The sink prints one
 // console line for each failure it meets.
 //
@@ -34,8 +34,8 @@
 // the most audio a cut-off recording holds beyond its header's data size.
 constexpr uint64_t kWavHeaderUpdateBytes = 16 * 1024;
 
-// What restoring an appended file needs, so that a failed run never
-// destroys a recording that existed before it. Filled by the opens;
+// What putting an appended-to recording back needs, so that a failed run
+// never destroys a recording that existed before it. Filled by the opens;
 // `existed` is false when the sink created the file.
 struct WavPriorState {
   bool existed = false;
@@ -95,8 +95,14 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
 AudioSink* openWavFileSink(const char* fileName, int32_t append,
                            WavPriorState* prior);
 
-// Puts a file that an append run extended back into its state before that
-// run: writes the original header and odd byte back and truncates the file
-// to its original length. Returns 0, or -1 (errno set).
-// REQUIRES: prior.existed; the sink on the file has been destroyed.
-int32_t wavRestorePriorState(const char* fileName, const WavPriorState& prior);
+// How the run that writes the sink ended; close settles the file by it
+// while the file is still held. kComplete (the default): the input was
+// taken to its end, and an odd last byte stays. kStopped: the recording
+// ends at its last whole frame. kFailed: likewise, and a run that keeps no
+// whole frame leaves no trace (a file it made is removed, a recording it
+// appended to is put back byte for byte, and one it did not change is not
+// written at all). A failed write counts as kFailed.
+enum class WavRunEnd { kComplete, kStopped, kFailed };
+
+// REQUIRES: `sink` was opened by this module and is not yet closed.
+void wavSinkSetRunEnd(AudioSink* sink, WavRunEnd end);

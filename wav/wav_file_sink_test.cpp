@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
 #include <cstdio>
 #include <string>
 
@@ -270,58 +273,133 @@ TEST(WavFileSinkTest, AppendContinuesACutOffRecordingBehindItsLastWholeFrame) {
   }
 }
 
-TEST(WavFileSinkTest, RestorePriorStatePutsTheRecordingBackByteForByte) {
+// Passes every call on to the file, and notes what the file's name holds
+// at the moment the run lets go of it.
+class ReleaseWatcher final : public WavFileIo {
+ public:
+  ReleaseWatcher(WavFileIo* file, std::string path)
+      : file_(file), path_(std::move(path)) {}
+  int64_t length() override { return file_->length(); }
+  bool readAt(uint64_t offset, void* bytes, size_t size) override {
+    return file_->readAt(offset, bytes, size);
+  }
+  bool writeAt(uint64_t offset, const void* bytes, size_t size,
+               size_t* written) override {
+    return file_->writeAt(offset, bytes, size, written);
+  }
+  bool truncate(uint64_t length) override { return file_->truncate(length); }
+  bool close() override {
+    if (!released) {
+      released = true;
+      existedAtRelease = test_files::fileExists(path_);
+      if (existedAtRelease) atRelease = readFile(path_);
+    }
+    return file_->close();
+  }
+  int lastError() const override { return file_->lastError(); }
+
+  bool released = false;
+  bool existedAtRelease = false;
+  Bytes atRelease;
+
+ private:
+  WavFileIo* file_;
+  std::string path_;
+};
+
+// How each way of ending a run leaves its file, settled while the file is
+// still held: no other run can take the file between the settling and the
+// release. A failed run that keeps no whole frame leaves no trace, and one
+// that changed nothing has not written to the file at all.
+TEST(WavFileSinkTest, ARunSettlesItsFileByHowItEndedBeforeReleasingIt) {
   const Bytes even = makeWav(kWavFormatAlaw, 1, pattern(16000, 11));
   const Bytes odd = makeWav(kWavFormatAlaw, 1, pattern(16001, 11));
-  // An odd data length followed by its pad byte: the run overwrites both
-  // the odd byte and the pad.
+  // An odd data length followed by its pad byte.
   Bytes padded = makeWav(kWavFormatAlaw, 1, pattern(15999, 11));
   padded.push_back(0x77);
   padded[4] = static_cast<uint8_t>(padded[4] + 1);
+  // Cut off beyond its next update point: the run's first byte brings the
+  // header up to date.
+  Bytes cutOff = makeWav(kWavFormatAlaw, 1, pattern(16300, 5));
+  const Bytes behind = pattern(1000, 6);
+  cutOff.insert(cutOff.end(), behind.begin(), behind.end());
+  const Bytes audio = pattern(5, 21);
+  const Bytes none;
+  const Bytes gone = {'-'};  // the file is removed
+  struct Case {
+    const char* name;
+    const Bytes* existing;  // null: no file
+    int32_t append;
+    size_t written;
+    WavRunEnd end;
+    Bytes expected;  // `gone`, or the whole file
+    bool untouched;
+  };
+  auto recording = [&](size_t length) {
+    return makeWav(kWavFormatAlaw, 1, Bytes(audio.begin(), audio.begin() + length));
+  };
+  auto appended = [&](const Bytes& original, size_t length) {
+    Bytes all(original.begin() + 58, original.end());
+    all.insert(all.end(), audio.begin(), audio.begin() + length);
+    return makeWav(kWavFormatAlaw, 1, all);
+  };
+  const Case cases[] = {
+      {"new, failed without audio", nullptr, 0, 0, WavRunEnd::kFailed, gone, false},
+      {"new, failed with half a frame", nullptr, 1, 1, WavRunEnd::kFailed, gone, false},
+      {"emptied, failed", &even, 0, 1, WavRunEnd::kFailed, gone, false},
+      {"new, failed", nullptr, 0, 5, WavRunEnd::kFailed, recording(4), false},
+      {"new, stopped", nullptr, 0, 5, WavRunEnd::kStopped, recording(4), false},
+      {"new, stopped with half a frame", nullptr, 0, 1, WavRunEnd::kStopped, recording(0), false},
+      {"new, complete", nullptr, 0, 5, WavRunEnd::kComplete, recording(5), false},
+      {"even, failed without audio", &even, 1, 0, WavRunEnd::kFailed, even, true},
+      {"even, failed with half a frame", &even, 1, 1, WavRunEnd::kFailed, even, true},
+      {"odd, failed with half a frame", &odd, 1, 1, WavRunEnd::kFailed, odd, true},
+      {"padded, failed with half a frame", &padded, 1, 1, WavRunEnd::kFailed, padded, true},
+      {"cut off, failed with half a frame", &cutOff, 1, 1, WavRunEnd::kFailed, cutOff, false},
+      {"empty file, failed", &none, 1, 0, WavRunEnd::kFailed, none, false},
+      {"even, failed", &even, 1, 5, WavRunEnd::kFailed, appended(even, 4), false},
+      {"even, stopped with half a frame", &even, 1, 1, WavRunEnd::kStopped, even, true},
+  };
   TempDir dir;
-  for (const Bytes& original : {even, odd, padded}) {
-    SCOPED_TRACE(original.size());
-    const std::string path = dir.file("keep.wav");
-    ASSERT_TRUE(writeFile(path, original));
-    WavPriorState prior;
-    AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
+  const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file("settle.wav");
+    std::remove(path.c_str());
+    if (c.existing != nullptr) {
+      ASSERT_TRUE(writeFile(path, *c.existing));
+      std::filesystem::last_write_time(path, longAgo);
+    }
+    ReleaseWatcher* watcher = nullptr;
+    WavSinkOptions options;
+    options.append = c.append;
+    options.wrapFile = [&](WavFileIo* file) {
+      auto wrapper = std::make_unique<ReleaseWatcher>(file, path);
+      watcher = wrapper.get();
+      return wrapper;
+    };
+    AudioSink* sink = openWavFileSinkChecked(path.c_str(), options, nullptr, nullptr, nullptr);
     ASSERT_NE(sink, nullptr);
-    const Bytes more = pattern(5000, 13);
-    EXPECT_EQ(sink->write(sink, more.data(), 5000), 5000);
+    EXPECT_EQ(sink->write(sink, audio.data(), static_cast<int32_t>(c.written)),
+              static_cast<Result>(c.written));
+    wavSinkSetRunEnd(sink, c.end);
+    EXPECT_EQ(sink->close(sink), 0);
+    ASSERT_TRUE(watcher->released);
+    if (c.expected == gone) {
+#ifndef _WIN32  // a file marked for deletion keeps its name until released
+      EXPECT_FALSE(watcher->existedAtRelease);
+#endif
+    } else {
+      EXPECT_EQ(watcher->atRelease, c.expected);
+    }
     sink->destroy(sink);
-    ASSERT_NE(readFile(path), original);
-    EXPECT_EQ(wavRestorePriorState(path.c_str(), prior), 0);
-    EXPECT_EQ(readFile(path), original);
-  }
-}
-
-TEST(WavFileSinkTest, EmptyFileIsAppendedToAndRestoredEmpty) {
-  TempDir dir;
-  const std::string path = dir.file("empty.wav");
-  ASSERT_TRUE(writeFile(path, {}));
-  WavPriorState prior;
-  AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
-  ASSERT_NE(sink, nullptr);
-  EXPECT_TRUE(prior.existed);
-  const uint8_t frame[2] = {1, 2};
-  EXPECT_EQ(sink->write(sink, frame, 2), 2);
-  sink->destroy(sink);
-  expectRecording(path, Bytes(frame, frame + 2));
-  EXPECT_EQ(wavRestorePriorState(path.c_str(), prior), 0);
-  EXPECT_EQ(readFile(path).size(), 0u);
-}
-
-TEST(WavFileSinkTest, CreatedFileHasNoPriorState) {
-  TempDir dir;
-  for (int32_t append : {0, 1}) {
-    const std::string path = dir.file("new" + std::to_string(append) + ".wav");
-    WavPriorState prior;
-    prior.existed = true;
-    AudioSink* sink = openWavFileSink(path.c_str(), append, &prior);
-    ASSERT_NE(sink, nullptr);
-    EXPECT_FALSE(prior.existed);
-    sink->destroy(sink);
-    EXPECT_NE(wavRestorePriorState(path.c_str(), prior), 0);
+    EXPECT_EQ(test_files::fileExists(path), c.expected != gone);
+    if (c.expected != gone) {
+      EXPECT_EQ(readFile(path), c.expected);
+    }
+    if (c.untouched) {
+      EXPECT_EQ(std::filesystem::last_write_time(path), longAgo);
+    }
   }
 }
 

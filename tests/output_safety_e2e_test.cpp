@@ -98,7 +98,8 @@ TEST_F(OutputSafetyE2e, RefusedOutputsAreLeftUntouched) {
 }
 
 // A name is shown once, in UTF-8 as the locale asks, and on one line: its
-// line feed is escaped, not written.
+// line feed is escaped, not written. Both the messages of the run and the
+// usage printer's.
 TEST_F(OutputSafetyE2e, ANameInAMessageIsShownOnceOnOneLine) {
   const test_env::ScopedEnv utf8("LC_ALL", "C.UTF-8");
   const std::string name = dir_.file("\xC3\x84\nin.wav");
@@ -109,6 +110,7 @@ TEST_F(OutputSafetyE2e, ANameInAMessageIsShownOnceOnOneLine) {
     std::string firstLine;
   } cases[] = {
       {{"-i", name, "-F", name}, "output file " + shown + " is the input file\n"},
+      {{name}, std::string(e2e::hearkenerExe()) + ": illegal argument: " + shown + "\n"},
   };
   for (const auto& c : cases) {
     const RunResult run = runHearkener(c.args);

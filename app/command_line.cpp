@@ -4,25 +4,32 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "support/console_report.h"
+#include "support/display_name.h"
 
 const char kUsageText[] =
     "([-h HOST] [-p PORT] (-q QUEUE|-t) [-a|-u|-r])|(-i FILE) [(-f FILE)|(-F "
-    "FILE)]\n"
+    "FILE)]\r\n"
     "\t-h HOST    - hostname or IP of computer running tapd (default: "
-    "localhost)\n"
-    "\t-p PORT    - port number of tapd (default: 20000)\n"
-    "\t-q QUEUE   - LDCC queue name\n"
-    "\t-t         - test mode: do not send queue name, just read from socket\n"
-    "\t-a         - treat incoming audio data as a-law (default)\n"
-    "\t-u         - treat incoming audio data as u-law\n"
-    "\t-r         - treat incoming audio data as RTP stream\n"
-    "\t-i WAV     - read audio data from WAV file\n"
-    "\t-F FILE    - WAV file to be created\n"
-    "\t-f FILE    - WAV file to be appended or created\n";
+    "localhost)\r\n"
+    "\t-p PORT    - port number of tapd (default: 20000)\r\n"
+    "\t-q QUEUE   - LDCC queue name\r\n"
+    "\t-t         - test mode: do not send queue name, just read from "
+    "socket\r\n"
+    "\t-a         - treat incoming audio data as a-law (default)\r\n"
+    "\t-u         - treat incoming audio data as u-law\r\n"
+    "\t-r         - treat incoming audio data as RTP stream\r\n"
+    "\t-i WAV     - read audio data from WAV file\r\n"
+    "\t-F FILE    - WAV file to be created\r\n"
+    "\t-f FILE    - WAV file to be appended or created\r\n";
 
 Result printUsage(char** argv, Result code, const char* format, ...) {
-  const char* program = (argv != nullptr && argv[0] != nullptr) ? argv[0]
-                                                                  : "hearkener";
+  const std::string program = displayName(
+      (argv != nullptr && argv[0] != nullptr) ? argv[0] : "hearkener");
+  // Whatever stdio still holds for the stream goes out first.
+  fflush(stderr);
   if (format != nullptr) {
     char message[1024];
     va_list args;
@@ -30,10 +37,10 @@ Result printUsage(char** argv, Result code, const char* format, ...) {
     vsnprintf(message, sizeof message, format, args);  // cuts, never overflows
     va_end(args);
     debugTrace("%s\n", message);
-    fprintf(stderr, "%s: %s\n", program, message);
+    consoleReport("%Ds: %Ds\r\n", program.c_str(),
+                  displayName(message).c_str());
   }
-  fprintf(stderr, "Usage: %s %s\n", program, kUsageText);
-  fflush(stderr);
+  consoleReport("Usage: %Ds %s\r\n", program.c_str(), kUsageText);
   debugTrace("exiting with return code %d\n", code);
   return code;
 }

@@ -26,12 +26,14 @@ struct RunSettings {
   bool listQueues = false;
 };
 
-// The usage text; every line but the first starts with a tab.
+// The usage text; every line but the first starts with a tab, every line
+// ends in "\r\n" (the console layer writes the platform's line end).
 extern const char kUsageText[];
 
-// When `format` is given, writes "<program>: <message>\n" (the message cut to
-// 1023 bytes) to stderr; then always "Usage: <program> <usage text>\n".
-// Returns `code`.
+// When `format` is given, prints "<program>: <message>\r\n" (the message cut
+// to 1023 bytes) through consoleReport; then always "Usage: <program> <usage
+// text>\r\n". The program name and the message are shown as displayName
+// shows names. Returns `code`.
 Result printUsage(char** argv, Result code, const char* format, ...)
     HK_PRINTF_LIKE(3, 4);
 

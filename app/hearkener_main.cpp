@@ -11,6 +11,7 @@
 #include "support/console_report.h"
 #include "support/crash_reporting.h"
 #include "support/debug_trace.h"
+#include "support/display_name.h"
 #include "support/standard_streams.h"
 #include "wav/wav_file_sink.h"
 #include "wav/output_file.h"
@@ -42,8 +43,8 @@ void reportKeptRecording(const RunSettings& settings, const WavSinkRun& run) {
   if (run.audioWritten == 0) return;
   const uint64_t audio = run.audioBefore + run.audioWritten;
   const uint64_t millis = audio / (kCurrencyBytesPerSecond / 1000);
-  consoleReport("kept recording %s (%llu.%03u seconds of audio)\r\n",
-                settings.outputFile,
+  consoleReport("kept recording %Ds (%llu.%03u seconds of audio)\r\n",
+                displayName(settings.outputFile).c_str(),
                 static_cast<unsigned long long>(millis / 1000),
                 static_cast<unsigned>(millis % 1000));
 }
@@ -52,9 +53,11 @@ void reportKeptRecording(const RunSettings& settings, const WavSinkRun& run) {
 // line alone would not say why.
 void reportOutputRefusal(const char* fileName, WavSinkOpenStatus status) {
   if (status == WavSinkOpenStatus::kBusy) {
-    consoleReport("output file %s is in use by another run\r\n", fileName);
+    consoleReport("output file %Ds is in use by another run\r\n",
+                  displayName(fileName).c_str());
   } else if (status == WavSinkOpenStatus::kSameAsInput) {
-    consoleReport("output file %s is the input file\r\n", fileName);
+    consoleReport("output file %Ds is the input file\r\n",
+                  displayName(fileName).c_str());
   }
 }
 

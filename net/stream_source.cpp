@@ -20,6 +20,9 @@ constexpr int32_t kInputModeUlaw = 3;
 // block of this size instead of per read of the main loop.
 constexpr int32_t kReadAheadBytes = 32768;
 
+// The framed pull waits in slices of this length for bytes or urgent data.
+constexpr int32_t kPullWaitSliceMs = 1000;
+
 struct StreamSourceState {
   // Set at open, released by destroy only: close on the stop thread shuts
   // it down but never frees it, so a wait or read in progress on the main
@@ -186,6 +189,20 @@ AudioSource* openStreamSource(const char* host, int32_t port,
 int32_t streamSourcePull(void* sourceState, uint8_t* buffer, int32_t length) {
   auto* state = static_cast<StreamSourceState*>(sourceState);
   if (state == nullptr) return kRtpPullFailed;
+  // The decoder pulls until a frame decodes, without returning to the
+  // source's wait: urgent data must be noticed here, before each receive.
+  for (;;) {
+    const NetResult ready =
+        netWaitReadable(state->connection, kPullWaitSliceMs);
+    if (ready == 0) continue;
+    if (ready == kNetWaitExceptional) {
+      debugTrace("urgent data while pulling framed bytes...\n");
+      return kRtpPullFailed;
+    }
+    // Not readable but reported: the blocking receive below decides.
+    if (ready == 1 || ready == kNetWaitNotReadable) break;
+    return kRtpPullFailed;
+  }
   const NetResult received = netReceive(state->connection, buffer, length);
   return received < 0 ? kRtpPullFailed : received;
 }

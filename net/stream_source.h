@@ -37,7 +37,8 @@
 // The byte-pull callback of the media decoder for framed input: receives up
 // to `length` bytes from the connection of the source whose private state is
 // `sourceState` (AudioEndpoint::state). Returns the number received, 0 when
-// the service closed the connection, or kRtpPullFailed on a receive failure
-// (also when the connection has been closed).
+// the service closed the connection, or kRtpPullFailed on a receive failure,
+// on urgent data (also when it arrives while the pull waits for bytes), and
+// when the connection has been closed.
 [[nodiscard]] int32_t streamSourcePull(void* sourceState, uint8_t* buffer,
                                        int32_t length);

@@ -2,6 +2,7 @@
 // the media decoder, whose results the source translates.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,36 @@ TEST(StreamSourceFramed, DecodedAudioIsReadyWithoutNewBytes) {
   EXPECT_EQ(source->wait(source, 0), 0);
   server.release();
   source->destroy(source);
+}
+
+// Urgent data ends the read at once even before any frame decoded: the
+// decoder's pull, busy with bytes that hold no frame, must notice it.
+TEST(StreamSourceFramed, UrgentDataAmidGarbageEndsTheRead) {
+  LoopbackServer server(Family::kIpv6, [](Peer& peer) {
+    peer.send("[End]\r\n" + std::string(300, '\x55'));
+    peer.receive(7, 5000);
+    peer.stall(300);  // the read is pulling by now
+    peer.sendUrgent('u');
+    peer.stall(10000);
+  });
+  ASSERT_TRUE(server.listening());
+  AudioSource* source =
+      openStreamSource(server.host(), server.port(), "sales", 7, nullptr);
+  ASSERT_NE(source, nullptr);
+  ASSERT_EQ(source->wait(source, 5000), 1);
+  uint8_t block[1024];
+  int32_t count = -7;
+  const auto start = std::chrono::steady_clock::now();
+  testing::internal::CaptureStderr();
+  const Result read = source->read(source, block, sizeof block, &count);
+  testing::internal::GetCapturedStderr();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(server.finished());
+  server.release();
+  source->destroy(source);
+  EXPECT_EQ(read, kResultNetwork);
+  EXPECT_EQ(count, -1);
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
 }
 
 }  // namespace

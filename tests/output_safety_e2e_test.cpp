@@ -14,6 +14,7 @@
 #include "tests/e2e_wav.h"
 #include "tests/framed_stream.h"
 #include "tests/run_program.h"
+#include "tests/scoped_env.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -94,6 +95,29 @@ TEST_F(OutputSafetyE2e, RefusedOutputsAreLeftUntouched) {
   struct stat info {};
   EXPECT_EQ(lstat(softLink.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// A name is shown once, in UTF-8 as the locale asks, and on one line: its
+// line feed is escaped, not written. Both the messages of the run and the
+// usage printer's.
+TEST_F(OutputSafetyE2e, ANameInAMessageIsShownOnceOnOneLine) {
+  const test_env::ScopedEnv utf8("LC_ALL", "C.UTF-8");
+  const std::string name = dir_.file("\xC3\x84\nin.wav");
+  ASSERT_TRUE(writeFile(name, readFile(input_)));
+  const std::string shown = dir_.file("\xC3\x84\\nin.wav");
+  const struct {
+    std::vector<std::string> args;
+    std::string firstLine;
+  } cases[] = {
+      {{"-i", name, "-F", name}, "output file " + shown + " is the input file\n"},
+      {{name}, std::string(e2e::hearkenerExe()) + ": illegal argument: " + shown + "\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult run = runHearkener(c.args);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.err.substr(0, c.firstLine.size()), c.firstLine) << run.err;
+    EXPECT_EQ(run.err.find("\xC3\x84"), run.err.rfind("\xC3\x84")) << run.err;
+  }
 }
 
 // A recording another run is writing is never written by a second one.

@@ -8,6 +8,7 @@
 
 #include "support/console_report.h"
 #include "support/debug_trace.h"
+#include "support/display_name.h"
 
 namespace {
 
@@ -75,8 +76,9 @@ void composeHeader(uint8_t* header, uint64_t audio) {
 }
 
 void reportFailure(const WavSinkState* state, const char* what) {
-  consoleReport("could not %s output file %s (%s)\r\n", what,
-                state->name.c_str(), strerror(state->io->lastError()));
+  consoleReport("could not %s output file %Ds (%s)\r\n", what,
+                displayName(state->name.c_str()).c_str(),
+                strerror(state->io->lastError()));
 }
 
 // Writes the whole header with the sizes of `audio` bytes, in one write. An
@@ -257,8 +259,8 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
     flushBuffer(state);
     state->writeFailed = true;
     state->run->limitReached = true;
-    consoleReport("output file %s reached the 4 GiB size limit of WAV files\r\n",
-                  state->name.c_str());
+    consoleReport("output file %Ds reached the 4 GiB size limit of WAV files\r\n",
+                  displayName(state->name.c_str()).c_str());
     return kResultWavOutput;
   }
   return length;

@@ -1,0 +1,29 @@
+// Reporter: how a lower layer (media, codecs, net) tells of what it met
+// while working, without printing. The layer hands each notice, one line
+// of UTF-8 text without its line end, to the reporter it was given; app/
+// decides what is printed and counts what matters to the operator.
+//
+// Thread-safety: a reporter is called from the thread of the layer that
+// holds it; an implementation shared between threads locks on its own.
+#pragma once
+
+#include <string>
+
+enum class ReportKind {
+  kNotice,            // anything else worth a line
+  kFrameDropped,      // a frame or payload was dropped (CRC, length, decode)
+  kCodecUnavailable,  // a codec library could not be loaded
+};
+
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  virtual void report(ReportKind kind, const std::string& line) = 0;
+};
+
+// Prints each line on the console ("\r\n" appended). Never null.
+Reporter* consoleReporter();
+
+// Formats one line printf-style and hands it to `reporter` (the console
+// reporter when null).
+void reportLine(Reporter* reporter, ReportKind kind, const char* format, ...);

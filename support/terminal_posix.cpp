@@ -1,0 +1,5 @@
+#include <unistd.h>
+
+#include "support/terminal.h"
+
+bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -27,6 +27,7 @@ extern "C" {
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@ extern "C" {
 #include "codecs/g711.h"
 #include "media/fcs16.h"
 #include "tests/e2e_wav.h"
+#include "tests/run_program.h"
 #include "tests/test_files.h"
 
 extern char** environ;
@@ -478,6 +480,37 @@ TEST(TapdEmuServer, BadClientsDoNotStopIt) {
                           "client closed", "stopped"}) {
     EXPECT_NE(log.find(end), std::string::npos) << end << " in\n" << log;
   }
+}
+
+// Files it must not read or write are refused at once, untouched, with one
+// line naming the file (control bytes escaped) and why.
+TEST(TapdEmuFiles, RefusedFilesAreNamedAndLeftAlone) {
+  TempDir dir;
+  const std::string inFifo = dir.file("in-fifo");
+  ASSERT_EQ(mkfifo(inFifo.c_str(), 0600), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;  // after "tapd-emu: "
+  };
+  std::vector<Case> cases = {
+      {{"--queue", "q=" + inFifo}, inFifo + ": not a regular file"},
+      {{"--queue", "q=" + dir.file("a\nb\x1b.wav")},
+       dir.file("a\\nb\\x1B.wav") + ": No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> argv{TAPD_EMU_EXE, "--port", "0"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    run_program::RunOptions options;
+    options.timeoutMs = 5000;
+    const run_program::RunResult run = run_program::runProgram(argv, options);
+    EXPECT_TRUE(run.exited) << (run.timedOut ? "hung" : "killed");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err.rfind("tapd-emu: " + c.line, 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  struct stat info {};
+  EXPECT_TRUE(lstat(inFifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
 }  // namespace

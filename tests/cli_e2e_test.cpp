@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -286,6 +287,30 @@ TEST(CommandLineE2e, AppendRefusesFilesItCannotContinue) {
     EXPECT_EQ(run.err,
               usageOutput(e2e::hearkenerExe(), "could not open output file"));
     EXPECT_EQ(e2e::difference(test_files::readFile(out), bytes), "");
+  }
+}
+
+// make_test_call writes a file only where a file name is due: --help and
+// -h print the usage on stdout, an option in place of OUT.wav or an
+// unknown one is refused with it on stderr, and nothing is written.
+TEST(MakeTestCallCli, HelpAndOptionsInPlaceOfTheFileWriteNothing) {
+  struct Case {
+    const char* args;
+    int status;
+  };
+  const Case cases[] = {{"--help", 0},   {"-h", 0},         {"out.wav --help", 0},
+                        {"--version", 2}, {"--bogus", 2},   {"--alaw out.wav", 2},
+                        {"-", 2},         {"out.wav -x", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    TempDir dir;
+    const RunResult run = run_program::runShell(
+        "cd '" + dir.path() + "' && '" + e2e::makeTestCallExe() + "' " + c.args);
+    EXPECT_EQ(run.exitStatus, c.status);
+    const std::string& usage = c.status == 0 ? run.out : run.err;
+    EXPECT_NE(usage.find("Usage: "), std::string::npos) << run.out << run.err;
+    EXPECT_TRUE((c.status == 0 ? run.err : run.out).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   }
 }
 

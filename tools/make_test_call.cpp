@@ -8,6 +8,7 @@
 // and by their signal.
 //
 // Usage: make_test_call OUT.wav [--alaw|--ulaw] [--mono] [--seconds N]
+//        make_test_call --help
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -58,13 +59,56 @@ double voiceSample(const Voice& voice, double t, double syllablePhase) {
   return 5000.0 * envelope * envelope * value;
 }
 
+constexpr int kExitUsage = 2;
+
+void printUsage(FILE* to, const char* program) {
+  fprintf(to,
+          "Usage: %s OUT.wav [--alaw|--ulaw] [--mono] [--seconds N]\n"
+          "       %s --help\n"
+          "Writes a synthetic two-direction telephone call into OUT.wav as\n"
+          "8000 Hz G.711 (an existing file is overwritten).\n"
+          "\n"
+          "  --alaw       A-law\n"
+          "  --ulaw       u-law (the default)\n"
+          "  --mono       one channel holding both directions\n"
+          "  --seconds N  length, more than 0 and at most 3600 (default 6)\n"
+          "  --help, -h   this text\n"
+          "Exit status: 0 written, 1 could not be written, 2 a bad command "
+          "line.\n",
+          program, program);
+}
+
+bool isOption(const char* arg) {
+  return strcmp(arg, "--alaw") == 0 || strcmp(arg, "--ulaw") == 0 ||
+         strcmp(arg, "--mono") == 0 || strcmp(arg, "--seconds") == 0;
+}
+
+// Refuses the command line: why, then the usage, on stderr.
+int usageError(const char* program, const char* why, const char* arg) {
+  fprintf(stderr, "%s: %s %s\n", program, why, arg);
+  printUsage(stderr, program);
+  return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: %s OUT.wav [--alaw|--ulaw] [--mono] [--seconds N]\n",
-            argv[0]);
-    return 2;
+    printUsage(stderr, argv[0]);
+    return kExitUsage;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      printUsage(stdout, argv[0]);
+      return 0;
+    }
+  }
+  // OUT.wav comes first: an option there is no file name.
+  if (argv[1][0] == '-') {
+    return usageError(argv[0],
+                      isOption(argv[1]) ? "OUT.wav comes before"
+                                        : "unknown option",
+                      argv[1]);
   }
   const char* path = argv[1];
   bool alaw = false;
@@ -80,13 +124,12 @@ int main(int argc, char** argv) {
     } else if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = atof(argv[++i]);
     } else {
-      fprintf(stderr, "%s: unknown option %s\n", argv[0], argv[i]);
-      return 2;
+      return usageError(argv[0], "unknown option", argv[i]);
     }
   }
   if (!(seconds > 0.0 && seconds <= 3600.0)) {
     fprintf(stderr, "%s: --seconds must be in (0, 3600]\n", argv[0]);
-    return 2;
+    return kExitUsage;
   }
   FILE* out = fopen(path, "w+b");
   if (out == nullptr) {

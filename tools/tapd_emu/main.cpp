@@ -50,10 +50,18 @@ int main(int argc, char** argv) {
       fputs(tapd_emu::emuUsage("tapd-emu").c_str(), stdout);
       return kExitOk;
     case tapd_emu::ParseOutcome::kUsageError:
-      fprintf(stderr, "tapd-emu: %s\nTry 'tapd-emu --help'.\n", error.c_str());
+      fprintf(stderr, "tapd-emu: %s\nTry 'tapd-emu --help'.\n",
+              tapd_emu::escapeForLine(error).c_str());
       return kExitUsage;
     case tapd_emu::ParseOutcome::kRun:
       break;
+  }
+  // Before anything is loaded: a stop while loading ends the run through
+  // its own path (the server stops at once, --write removes its file).
+  error = tapd_emu::installStopSignals();
+  if (!error.empty()) {
+    tapd_emu::logLine(error);
+    return kExitFailure;
   }
   std::vector<tapd_emu::ServedQueue> queues(options.queues.size());
   for (size_t i = 0; i < queues.size(); ++i) {
@@ -63,11 +71,6 @@ int main(int argc, char** argv) {
       tapd_emu::logLine(error);
       return kExitFailure;
     }
-  }
-  error = tapd_emu::installStopSignals();
-  if (!error.empty()) {
-    tapd_emu::logLine(error);
-    return kExitFailure;
   }
   if (!options.writePath.empty()) {
     error = tapd_emu::writeQueueWav(queues[0], options.writePath);

@@ -36,14 +36,14 @@ struct Outcome {
   std::string end;
 };
 
-// The name as the log shows it: quoted, printable, at most 64 characters.
+// A client's name as the log shows it: quoted, at most 64 bytes of it,
+// control bytes escaped and bytes from 0x80 as '?'.
 std::string printableName(const std::string& name) {
-  std::string shown = "\"";
-  for (size_t i = 0; i < name.size() && i < 64; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    shown += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  std::string shown = name.substr(0, 64);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
   }
-  return shown + (name.size() > 64 ? "...\"" : "\"");
+  return "\"" + escapeForLine(shown) + (name.size() > 64 ? "...\"" : "\"");
 }
 
 // The queue list: one line per queue, then the end marker.
@@ -99,9 +99,31 @@ void streamQueue(int fd, const ServedQueue& queue, const SessionConfig& config,
 
 }  // namespace
 
+std::string escapeForLine(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      shown += c;
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else {
+      char hex[5];
+      snprintf(hex, sizeof hex, "\\x%02X", byte);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
 void logLine(const std::string& text) {
   // One call per line: stdio keeps concurrent lines whole.
-  fprintf(stderr, "tapd-emu: %s\n", text.c_str());
+  fprintf(stderr, "tapd-emu: %s\n", escapeForLine(text).c_str());
 }
 
 void runSession(ScopedFd fd, const std::string& peer,

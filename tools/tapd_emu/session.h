@@ -36,7 +36,12 @@ constexpr size_t kMaxNameLine = 1024;
 void runSession(ScopedFd fd, const std::string& peer,
                 const SessionConfig& config);
 
-// Logs one line on stderr, prefixed with the program name.
+// Logs one line on stderr, prefixed with the program name; `text` goes
+// through escapeForLine, so no name in it can split or forge a line.
 void logLine(const std::string& text);
+
+// `text` with every byte below 0x20 and 0x7F shown as an escape: \n, \r,
+// \t, else \xHH. Other bytes are kept as they are.
+std::string escapeForLine(const std::string& text);
 
 }  // namespace tapd_emu

@@ -1,5 +1,8 @@
 #include "tools/tapd_emu/source_audio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <utility>
 
 #include "codecs/g711.h"
+#include "tools/tapd_emu/scoped_fd.h"
 #include "tools/tapd_emu/ulaw.h"
 #include "wav/wav_header.h"
 
@@ -64,8 +68,16 @@ uint8_t SourceAudio::ulaw(size_t frame, int channel) const {
 }
 
 std::string loadSourceAudio(const std::string& path, SourceAudio* audio) {
-  File file(fopen(path.c_str(), "rb"));
+  // O_NONBLOCK: a FIFO or a device is refused, never waited on.
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || fstat(fd.get(), &info) != 0) {
+    return path + ": " + strerror(errno);
+  }
+  if (!S_ISREG(info.st_mode)) return path + ": not a regular file";
+  File file(fdopen(fd.get(), "rb"));
   if (!file) return path + ": " + strerror(errno);
+  fd.release();
   uint32_t length = 0;
   if (wavFindChunkUnsigned(file.get(), "fmt ", &length) != 0 || length < 16) {
     return path + ": not a WAV file (no format chunk, or an unfinished one)";

@@ -40,7 +40,8 @@ class SourceAudio {
 };
 
 // Reads the WAV file at `path` into *audio. Returns "" or a message for the
-// user naming the file and what is wrong with it.
+// user naming the file and what is wrong with it. What is not a regular
+// file (a FIFO, a device, a folder) is refused without waiting on it.
 std::string loadSourceAudio(const std::string& path, SourceAudio* audio);
 
 }  // namespace tapd_emu

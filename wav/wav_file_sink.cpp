@@ -12,6 +12,7 @@
 #include "support/debug_trace.h"
 #include "support/display_name.h"
 #include "support/system_error.h"
+#include "wav/wav_format_text.h"
 
 namespace {
 
@@ -317,6 +318,23 @@ std::string notARecordingReason(const uint8_t* header, uint64_t length) {
   if (length < 12 || memcmp(header, "RIFF", 4) != 0 ||
       memcmp(header + 8, "WAVE", 4) != 0) {
     return notARecording("not a WAV file");
+  }
+  if (length >= 36 && memcmp(header + 12, "fmt ", 4) == 0 &&
+      (length < kHeaderLength || !isAlawStereoRecordingHeader(header))) {
+    WavFormatFound found;
+    found.tag = static_cast<uint16_t>(loadLe32(header + 20) & 0xFFFF);
+    found.channels = static_cast<uint16_t>(loadLe32(header + 20) >> 16);
+    found.rate = loadLe32(header + 24);
+    found.bitsPerSample = static_cast<uint16_t>(loadLe32(header + 32) >> 16);
+    if (found.tag != 0x0001 && found.tag != 0x0003) found.bitsPerSample = 0;
+    const bool ours = found.tag == 0x0006 && found.channels == 2 &&
+                      found.rate == 8000;
+    std::string what = ours ? "a WAV file in another layout ("
+                            : "a WAV file in another format (";
+    what += wavFormatDescription(found);
+    if (found.channels == 1) what += ", one channel";
+    if (found.channels == 2) what += ", two channels";
+    return notARecording((what + ")").c_str());
   }
   if (length < kHeaderLength || !isAlawStereoRecordingHeader(header)) {
     return notARecording("a WAV file of another layout");

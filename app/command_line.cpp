@@ -25,9 +25,40 @@ const char kUsageText[] =
     "\t-F FILE    - WAV file to be created\r\n"
     "\t-f FILE    - WAV file to be appended or created\r\n";
 
+#ifndef HEARKENER_VERSION
+#error "HEARKENER_VERSION comes from the project's version in CMake"
+#endif
+
+const char kMoreOptionsText[] =
+    "\t-l         - list the queues of tapd and exit\r\n"
+    "\t--no-status - no status line on a terminal\r\n"
+    "\t--help, -? - show this help and exit\r\n"
+    "\t--version  - show the version and exit\r\n";
+
+const char kVersionText[] = "hearkener " HEARKENER_VERSION;
+
+namespace {
+
+std::string programName(char** argv) {
+  return displayName((argv != nullptr && argv[0] != nullptr) ? argv[0]
+                                                             : "hearkener");
+}
+
+}  // namespace
+
+Result printHelp(char** argv) {
+  consoleReportOutput("Usage: %Ds %s%s", programName(argv).c_str(), kUsageText,
+                      kMoreOptionsText);
+  return kResultOk;
+}
+
+Result printVersion() {
+  consoleReportOutput("%s\r\n", kVersionText);
+  return kResultOk;
+}
+
 Result printUsage(char** argv, Result code, const char* format, ...) {
-  const std::string program = displayName(
-      (argv != nullptr && argv[0] != nullptr) ? argv[0] : "hearkener");
+  const std::string program = programName(argv);
   // Whatever stdio still holds for the stream goes out first.
   fflush(stderr);
   if (format != nullptr) {
@@ -65,6 +96,14 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
+    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-?") == 0) {
+      settings->showHelp = true;
+      return kResultOk;
+    }
+    if (strcmp(arg, "--version") == 0) {
+      settings->showVersion = true;
+      return kResultOk;
+    }
     if (strcmp(arg, "-h") == 0) {
       if (!hasValue) return printUsage(argv, kResultCommandLine, "missing host name");
       settings->host = argv[++i];
@@ -80,6 +119,8 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
       settings->testMode = true;
     } else if (strcmp(arg, "-l") == 0) {
       settings->listQueues = true;
+    } else if (strcmp(arg, "--no-status") == 0) {
+      settings->statusLine = false;
     } else if (strcmp(arg, "-f") == 0 || strcmp(arg, "-F") == 0) {
       if (!hasValue) return printUsage(argv, kResultCommandLine, "missing file name");
       settings->outputFile = argv[++i];

@@ -24,6 +24,12 @@ struct RunSettings {
   bool append = false;
   // -l: print the service's queue names instead of receiving audio.
   bool listQueues = false;
+  // --no-status clears it: no status line even on a terminal.
+  bool statusLine = true;
+  // --help (or -?) and --version: print that on standard output and end
+  // with 0 instead of running.
+  bool showHelp = false;
+  bool showVersion = false;
 };
 
 // The usage text; every line but the first starts with a tab, every line
@@ -37,8 +43,24 @@ extern const char kUsageText[];
 Result printUsage(char** argv, Result code, const char* format, ...)
     HK_PRINTF_LIKE(3, 4);
 
+// The options beyond the usage text, in its style; --help prints them
+// behind it.
+extern const char kMoreOptionsText[];
+
+// "hearkener VERSION", the project's version.
+extern const char kVersionText[];
+
+// Prints "Usage: <program> <usage text><more options>" to standard output
+// (--help). Returns 0.
+Result printHelp(char** argv);
+
+// Prints kVersionText and a line end to standard output. Returns 0.
+Result printVersion();
+
 // Parses argv[1..argc-1] into `settings`. Returns 0, or -9 after printing the
-// error and the usage text. The last occurrence of an option wins.
+// error and the usage text. The last occurrence of an option wins. --help,
+// -? and --version, each only as a whole argument, end the parsing at once
+// with 0 and showHelp or showVersion set.
 Result parseCommandLine(int argc, char** argv, RunSettings* settings);
 
 // Leading decimal digits as atoi reads them (blanks, optional sign), no

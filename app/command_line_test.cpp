@@ -79,14 +79,17 @@ TEST(CommandLineTest, DefaultsHoldWithoutOptions) {
   EXPECT_EQ(parsed.settings.inputFile, nullptr);
   EXPECT_EQ(parsed.settings.outputFile, nullptr);
   EXPECT_FALSE(parsed.settings.append);
+  EXPECT_TRUE(parsed.settings.statusLine);
   EXPECT_EQ(parsed.stderrText, "");
 }
 
 TEST(CommandLineTest, EveryOptionIsTakenAndTheLastOccurrenceWins) {
   const Parsed parsed = parse({"-h", "a", "-p", "1", "-q", "q1", "-i", "in1",
                                "-h", "pbx", "-p", "abc", "-q", "sales", "-t",
-                               "-i", "in.wav", "-F", "a.wav", "-f", "b.wav"});
+                               "-i", "in.wav", "-F", "a.wav", "-f", "b.wav",
+                               "--no-status"});
   ASSERT_EQ(parsed.result, kResultOk);
+  EXPECT_FALSE(parsed.settings.statusLine);
   EXPECT_STREQ(parsed.settings.host, "pbx");
   EXPECT_EQ(parsed.settings.port, 0);
   EXPECT_STREQ(parsed.settings.queueName, "sales");
@@ -148,7 +151,7 @@ TEST(CommandLineTest, MissingValuesAreReportedWithTheUsageText) {
 
 TEST(CommandLineTest, UnknownArgumentsAreIllegal) {
   // Parsing stops at the first error: "-x" is reported, not the bare "-h".
-  for (const char* arg : {"-s", "-H", "--help", "-au", "sales", "", "-x"}) {
+  for (const char* arg : {"-s", "-H", "--helpx", "-?-", "-au", "sales", "", "-x"}) {
     const Parsed parsed = parse({"-q", "sales", arg, "-h"});
     EXPECT_EQ(parsed.result, kResultCommandLine) << arg;
     EXPECT_EQ(parsed.stderrText,

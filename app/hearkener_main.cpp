@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/command_line.h"
+#include "app/failure_report.h"
 #include "app/main_loop.h"
 #include "app/queue_list.h"
 #include "app/stop_control.h"
@@ -19,9 +20,9 @@
 
 namespace {
 
-AudioSource* openSource(const RunSettings& settings) {
+AudioSource* openSource(const RunSettings& settings, Failure* failure) {
   if (settings.inputFile != nullptr) {
-    return openWavFileSource(settings.inputFile);
+    return openWavFileSource(settings.inputFile, failure);
   }
   return openStreamSource(settings.host, settings.port, settings.queueName,
                           settings.inputMode, &stopRequested);
@@ -74,7 +75,9 @@ Result hearkenerMain(int argc, char** argv) {
   // input, output or error.
   standardStreamsEnsureOpen();
   crashReportingSetup("hearkener");
-  if (!stopHandlersInstall()) {
+  Failure installFailure;
+  if (!stopHandlersInstall(&installFailure)) {
+    printFailure(installFailure);
     printUsage(argv, kResultWavInput, "unable to install handler!");
     std::exit(kResultWavInput);
   }
@@ -85,6 +88,8 @@ Result hearkenerMain(int argc, char** argv) {
   RunSettings settings;
   const Result parsed = parseCommandLine(argc, argv, &settings);
   if (parsed != kResultOk) return finish(parsed);
+  if (settings.showHelp) return finish(printHelp(argv));
+  if (settings.showVersion) return finish(printVersion());
 
   if (settings.listQueues) {
     // Only the service's address counts; no audio is received or written.
@@ -99,10 +104,12 @@ Result hearkenerMain(int argc, char** argv) {
       !settings.testMode) {
     return finish(printUsage(argv, kResultCommandLine, "missing queue parameter"));
   }
-  AudioSource* source = openSource(settings);
+  Failure sourceFailure;
+  AudioSource* source = openSource(settings, &sourceFailure);
   stopSetSource(source);
   if (source == nullptr) {
     if (settings.inputFile != nullptr) {
+      printFailure(sourceFailure);
       return finish(printUsage(argv, kResultWavInput, "could not open audio file"));
     }
     return finish(printUsage(argv, kResultNetwork, "could not open audio stream"));
@@ -118,10 +125,12 @@ Result hearkenerMain(int argc, char** argv) {
       options.input = fileIdentityOfPath(settings.inputFile);
     }
     WavSinkOpenStatus status = WavSinkOpenStatus::kOk;
+    Failure sinkFailure;
     sink = openWavFileSinkChecked(settings.outputFile, options, &run, nullptr,
-                                  &status);
+                                  &status, &sinkFailure);
     if (sink == nullptr) {
       reportOutputRefusal(settings.outputFile, status);
+      printFailure(sinkFailure);
       result = printUsage(argv, kResultWavOutput, "could not open output file");
     }
   } else {
@@ -137,6 +146,9 @@ Result hearkenerMain(int argc, char** argv) {
 
   if (sink != nullptr) {
     const Result loop = runMainLoop(source, sink, stopRequested);
+    if (loop == kResultWavInput && settings.inputFile != nullptr) {
+      printFailure(wavSourceFailure(source));
+    }
     if (settings.outputFile != nullptr) wavSinkSetRunEnd(sink, runEndOf(loop));
     const Result closed = sink->close(sink);
     sink->destroy(sink);

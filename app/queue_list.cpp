@@ -9,6 +9,7 @@
 #include "net/socket.h"
 #include "support/console_report.h"
 #include "support/debug_trace.h"
+#include "support/system_error.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ Result listQueues(const char* host, int32_t port,
   netDestroy(connection);
   if (result == kResultOk && printer.writeError != 0) {
     consoleReport("could not write the queue list (%s)\r\n",
-                  std::strerror(printer.writeError));
+                  systemErrorText(printer.writeError).c_str());
     result = kResultWavOutput;
   }
   return result;

@@ -14,13 +14,15 @@
 #include <cstdint>
 
 #include "app/audio_endpoint.h"
+#include "support/failure.h"
 
 extern std::atomic<int32_t> stopRequested;
 
 // Starts listening for the stop signals. Must run before any other thread is
 // created, so that every thread inherits the blocked signal mask. Returns
-// false when the listener could not be installed.
-bool stopHandlersInstall();
+// false when the listener could not be installed, with what failed and why
+// in *failure (may be null).
+bool stopHandlersInstall(Failure* failure = nullptr);
 
 // Stops listening and joins the listener. Signals that arrive afterwards stay
 // blocked (pending) until the process ends.

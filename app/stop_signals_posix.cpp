@@ -9,6 +9,7 @@
 #include "app/stop_control.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
+#include "support/system_error.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ void* listen(void*) {
 
 }  // namespace
 
-bool stopHandlersInstall() {
+bool stopHandlersInstall(Failure* failure) {
   debugTrace("setting SIGINT handler...\n");
   if (listening) return true;
   // A closed pipe or socket and the file size limit must not end a run
@@ -52,10 +53,20 @@ bool stopHandlersInstall() {
   signal(SIGXFSZ, SIG_IGN);
   const sigset_t set = stopSignals(true);
   sigset_t previous;
-  if (pthread_sigmask(SIG_BLOCK, &set, &previous) != 0) return false;
+  const int masked = pthread_sigmask(SIG_BLOCK, &set, &previous);
+  if (masked != 0) {
+    if (failure != nullptr) {
+      *failure = Failure{"stop signals", systemErrorText(masked)};
+    }
+    return false;
+  }
   quitting.store(false);
-  if (pthread_create(&listener, nullptr, listen, nullptr) != 0) {
+  const int created = pthread_create(&listener, nullptr, listen, nullptr);
+  if (created != 0) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (failure != nullptr) {
+      *failure = Failure{"stop signal listener", systemErrorText(created)};
+    }
     return false;
   }
   listening = true;

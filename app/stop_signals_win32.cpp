@@ -8,6 +8,8 @@
 
 #include "app/stop_control.h"
 #include "support/debug_trace.h"
+#include "support/errno_win32.h"
+#include "support/system_error.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ void onInterrupt(int signal) { stopRequest(signal); }
 
 }  // namespace
 
-bool stopHandlersInstall() {
+bool stopHandlersInstall(Failure* failure) {
   debugTrace("setting SIGINT handler...\n");
   if (listening) return true;
   if (runFinished == nullptr) {
@@ -59,7 +61,13 @@ bool stopHandlersInstall() {
     ResetEvent(runFinished);
   }
   signal(SIGINT, onInterrupt);
-  if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) return false;
+  if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) {
+    if (failure != nullptr) {
+      *failure = Failure{"console control handler",
+                         systemErrorText(errnoFromWin32(GetLastError()))};
+    }
+    return false;
+  }
   listening = true;
   return true;
 }

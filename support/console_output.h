@@ -56,6 +56,10 @@ void consoleCharset(char* name, size_t nameSize);
 // (EPIPE included); errno is left as it was. Returns the bytes written.
 int32_t consoleWriteText(const char16_t* units, size_t count);
 
+// As consoleWriteText, to the standard output stream (descriptor 1): for
+// text the operator asked for (--help), not for messages.
+int32_t consoleWriteOutputText(const char16_t* units, size_t count);
+
 // Makes the next consoleWriteText look the character set up again, for a
 // caller that changed the locale's environment variables (tests do).
 void consoleCharsetReload();

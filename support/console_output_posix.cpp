@@ -200,12 +200,12 @@ size_t encodeMessage(const char16_t* units, size_t count, char* out,
                                   outSize - written);
 }
 
-// Writes all `length` bytes to descriptor 2 unless it stops taking them
+// Writes all `length` bytes to `descriptor` unless it stops taking them
 // (error other than EINTR, or no progress). Returns the bytes written.
-size_t writeStandardError(const char* bytes, size_t length) {
+size_t writeAll(int descriptor, const char* bytes, size_t length) {
   size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::write(2, bytes + done, length - done);
+    const ssize_t n = ::write(descriptor, bytes + done, length - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
@@ -217,11 +217,23 @@ size_t writeStandardError(const char* bytes, size_t length) {
 
 void consoleCharsetReload() { consoleEncoder().reload(); }
 
-int32_t consoleWriteText(const char16_t* units, size_t count) {
+namespace {
+
+int32_t writeText(int descriptor, const char16_t* units, size_t count) {
   char bytes[kConsoleBytes];
   const size_t length = encodeMessage(units, count, bytes, sizeof bytes);
   const int savedErrno = errno;
-  const size_t written = writeStandardError(bytes, length);
+  const size_t written = writeAll(descriptor, bytes, length);
   errno = savedErrno;
   return static_cast<int32_t>(written);
+}
+
+}  // namespace
+
+int32_t consoleWriteText(const char16_t* units, size_t count) {
+  return writeText(2, units, count);
+}
+
+int32_t consoleWriteOutputText(const char16_t* units, size_t count) {
+  return writeText(1, units, count);
 }

@@ -203,10 +203,10 @@ ConsoleCodePage& cachedCodePage() {
   return *codePage;
 }
 
-// Writes all `length` bytes to the standard error handle unless it stops
+// Writes all `length` bytes to the standard handle `which` unless it stops
 // taking them. Returns the bytes written.
-size_t writeStandardError(const char* bytes, size_t length) {
-  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+size_t writeAll(DWORD which, const char* bytes, size_t length) {
+  const HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return 0;
   size_t done = 0;
   while (done < length) {
@@ -241,14 +241,26 @@ void consoleCharset(char* name, size_t nameSize) {
 
 void consoleCharsetReload() { cachedCodePage().reload(); }
 
-int32_t consoleWriteText(const char16_t* units, size_t count) {
+namespace {
+
+int32_t writeText(DWORD which, const char16_t* units, size_t count) {
   char bytes[kConsoleBytes];
   const size_t length =
       encodeIn(cachedCodePage().get(), units, count, bytes, sizeof bytes);
   const int savedErrno = errno;
   const DWORD savedError = GetLastError();
-  const size_t written = writeStandardError(bytes, length);
+  const size_t written = writeAll(which, bytes, length);
   SetLastError(savedError);
   errno = savedErrno;
   return static_cast<int32_t>(written);
+}
+
+}  // namespace
+
+int32_t consoleWriteText(const char16_t* units, size_t count) {
+  return writeText(STD_ERROR_HANDLE, units, count);
+}
+
+int32_t consoleWriteOutputText(const char16_t* units, size_t count) {
+  return writeText(STD_OUTPUT_HANDLE, units, count);
 }

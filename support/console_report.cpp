@@ -8,7 +8,10 @@
 #include "support/text_format.h"
 #include "support/ucs2_string.h"
 
-int32_t consoleReportV(const char* format, va_list args) {
+namespace {
+
+int32_t formatAndWrite(int32_t (*write)(const char16_t*, size_t),
+                       const char* format, va_list args) {
   if (format == nullptr) return 0;
   char16_t text[kConsoleReportUnits];
   const int32_t formatted =
@@ -17,7 +20,22 @@ int32_t consoleReportV(const char* format, va_list args) {
   // its own length is what gets printed.
   const size_t length =
       formatted >= 0 ? static_cast<size_t>(formatted) : ucs2Len(text);
-  return consoleWriteText(text, length);
+  return write(text, length);
+}
+
+}  // namespace
+
+int32_t consoleReportV(const char* format, va_list args) {
+  return formatAndWrite(consoleWriteText, format, args);
+}
+
+int32_t consoleReportOutput(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int32_t written =
+      formatAndWrite(consoleWriteOutputText, format, args);
+  va_end(args);
+  return written;
 }
 
 int32_t consoleReport(const char* format, ...) {

@@ -23,3 +23,6 @@ int32_t consoleReport(const char* format, ...);
 
 // The va_list form of consoleReport.
 int32_t consoleReportV(const char* format, va_list args);
+
+// As consoleReport, to the standard output stream (consoleWriteOutputText).
+int32_t consoleReportOutput(const char* format, ...);

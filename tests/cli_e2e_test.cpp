@@ -1,6 +1,7 @@
 // End-to-end tests of the command line: every message, the exact standard
 // error output and the exit status the shell sees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,7 +56,10 @@ const MessageCase kMessageCases[] = {
     {"AppendFileLast", {"-q", "sales", "-f"}, "missing file name", -9},
     {"InputFileLast", {"-i"}, "missing file name", -9},
     {"DashS", {"-q", "sales", "-s"}, "illegal argument: -s", -9},
-    {"Unknown", {"--help"}, "illegal argument: --help", -9},
+    {"Unknown", {"--helps"}, "illegal argument: --helps", -9},
+    // Only whole arguments are the long options.
+    {"LongOptionWithValue", {"--version=1"}, "illegal argument: --version=1", -9},
+    {"HelpJoined", {"-?q"}, "illegal argument: -?q", -9},
     {"CombinedFlags", {"-tu"}, "illegal argument: -tu", -9},
     {"WrongCase", {"-Q", "sales"}, "illegal argument: -Q", -9},
     {"EmptyArgument", {""}, "illegal argument: ", -9},
@@ -81,11 +85,6 @@ const MessageCase kMessageCases[] = {
      {"-q", "sales", "-t", "-u", "-h", "127.0.0.1", "-p", "1"},
      "could not open audio stream",
      -5},
-    {"MissingInputFile",
-     {"-i", "/nonexistent/hearkener/in.wav"},
-     "could not open audio file",
-     -3},
-    {"InputIsAFolder", {"-i", "/"}, "could not open audio file", -3},
 };
 
 TEST(CommandLineE2e, EveryMessageComesWithTheUsageAndItsExitStatus) {
@@ -179,10 +178,128 @@ TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
     const RunResult run = runHearkener({"-i", in, "-F", out});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, shellStatus(-3));
-    EXPECT_EQ(run.err,
-              usageOutput(e2e::hearkenerExe(), "could not open audio file"));
+    // One line naming the file and the reason, then the specified line.
+    const std::string usage =
+        usageOutput(e2e::hearkenerExe(), "could not open audio file");
+    ASSERT_GT(run.err.size(), usage.size());
+    const std::string reason = run.err.substr(0, run.err.size() - usage.size());
+    EXPECT_EQ(reason.rfind(in + ": ", 0), 0u) << reason;
+    EXPECT_EQ(std::count(reason.begin(), reason.end(), '\n'), 1) << reason;
+    EXPECT_EQ(run.err.substr(reason.size()), usage);
     // Nothing is opened after the source failed.
     EXPECT_FALSE(test_files::fileExists(out));
+  }
+}
+
+struct ReasonCase {
+  const char* name;
+  std::string input;   // in the test folder
+  std::string output;  // in the test folder; "" for none
+  bool append;
+  std::string reason;  // the line before the specified one, without "\n"
+  const char* message;
+  int32_t code;
+};
+
+// Every refused file: one line naming it and the reason, then the
+// specified line, the usage text and the status, all unchanged.
+TEST(CommandLineE2e, FailuresNameTheFileAndTheReason) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const auto at = [&dir](const std::string& name) { return dir.file(name); };
+  e2e::WavPlan pcm;
+  pcm.tag = 0x0001;
+  pcm.channels = 1;
+  pcm.bitsPerSample = 16;
+  pcm.data = Bytes(100, 0);
+  e2e::WavPlan cd = pcm;
+  cd.rate = 44100;
+  cd.tag = e2e::kTagAlaw;
+  cd.bitsPerSample = 8;
+  e2e::WavPlan wideband;
+  wideband.rate = 16000;
+  wideband.data = Bytes(100, 0);
+  e2e::WavPlan good;
+  good.data = Bytes(160, 0xD5);
+  ASSERT_TRUE(test_files::writeFile(at("pcm.wav"), e2e::buildWav(pcm)));
+  ASSERT_TRUE(test_files::writeFile(at("cd.wav"), e2e::buildWav(cd)));
+  ASSERT_TRUE(test_files::writeFile(at("wide.wav"), e2e::buildWav(wideband)));
+  ASSERT_TRUE(test_files::writeFile(at("good.wav"), e2e::buildWav(good)));
+  ASSERT_TRUE(test_files::writeFile(
+      at("song.mp3"), Bytes{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB}));
+  ASSERT_TRUE(test_files::writeFile(at("notes.txt"), Bytes{'h', 'i', '\n'}));
+  ASSERT_EQ(mkdir(at("folder").c_str(), 0700), 0);
+  const std::string accepted =
+      "; accepted: A-law, u-law or framed codec streams at 8000 Hz";
+  const ReasonCase cases[] = {
+      {"Missing", "missing.wav", "", false,
+       at("missing.wav") + ": No such file or directory", "could not open audio file",
+       -3},
+      {"Folder", "folder", "", false, at("folder") + ": Is a directory",
+       "could not open audio file", -3},
+      {"Pcm16", "pcm.wav", "", false,
+       at("pcm.wav") + ": 16-bit PCM at 8000 Hz" + accepted +
+           " (convert with: sox " + at("pcm.wav") + " -e a-law out.wav)",
+       "could not open audio file", -3},
+      {"Alaw44k", "cd.wav", "", false,
+       at("cd.wav") + ": A-law at 44100 Hz" + accepted +
+           " (convert with: sox " + at("cd.wav") + " -e a-law -r 8000 out.wav)",
+       "could not open audio file", -3},
+      {"Alaw16k", "wide.wav", "", false,
+       at("wide.wav") + ": A-law at 16000 Hz" + accepted +
+           " (convert with: sox " + at("wide.wav") +
+           " -e a-law -r 8000 out.wav)",
+       "could not open audio file", -3},
+      {"Mp3", "song.mp3", "", false,
+       at("song.mp3") + ": not a WAV file (it starts like an MP3 file)",
+       "could not open audio file", -3},
+      {"OutputInMissingFolder", "good.wav", "nowhere/out.wav", false,
+       at("nowhere/out.wav") + ": No such file or directory",
+       "could not open output file", -4},
+      {"AppendToNonRecording", "good.wav", "notes.txt", true,
+       at("notes.txt") + ": not a WAV file (-f continues only this program's own "
+       "recordings: A-law, two channels, 8000 Hz; -F replaces the file)",
+       "could not open output file", -4},
+  };
+  for (const ReasonCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"-i", at(c.input)};
+    if (!c.output.empty()) {
+      args.push_back(c.append ? "-f" : "-F");
+      args.push_back(at(c.output));
+    }
+    const RunResult run = runHearkener(args);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, shellStatus(c.code));
+    EXPECT_EQ(run.err,
+              c.reason + "\n" + usageOutput(e2e::hearkenerExe(), c.message));
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// --help and -? print the usage text and the further options on standard
+// output, --version the version; each ends with 0 and prints no message.
+TEST(CommandLineE2e, HelpAndVersionGoToStandardOutput) {
+  const std::string program = e2e::hearkenerExe();
+  const std::string help =
+      "Usage: " + program + " " + expected_usage::kUsageText +
+      "\t-l         - list the queues of tapd and exit\n"
+      "\t--no-status - no status line on a terminal\n"
+      "\t--help, -? - show this help and exit\n"
+      "\t--version  - show the version and exit\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"--help"}, help},
+      {{"-?"}, help},
+      {{"-q", "sales", "--help", "-x"}, help},
+      {{"--version"}, "hearkener " HEARKENER_VERSION "\n"},
+  };
+  for (const auto& [args, out] : runs) {
+    SCOPED_TRACE(args.front());
+    const RunResult run = runHearkener(args);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(run.err, "");
   }
 }
 
@@ -242,7 +359,8 @@ TEST(CommandLineE2e, OutputInMissingFolderIsReported) {
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, shellStatus(-4));
     EXPECT_EQ(run.err,
-              usageOutput(e2e::hearkenerExe(), "could not open output file"));
+              out + ": No such file or directory\n" +
+                  usageOutput(e2e::hearkenerExe(), "could not open output file"));
     EXPECT_FALSE(test_files::fileExists(dir.file("missing")));
   }
 }
@@ -284,8 +402,15 @@ TEST(CommandLineE2e, AppendRefusesFilesItCannotContinue) {
     const RunResult run = runHearkener({"-i", in, "-f", out});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, shellStatus(-4));
-    EXPECT_EQ(run.err,
-              usageOutput(e2e::hearkenerExe(), "could not open output file"));
+    const std::string usage =
+        usageOutput(e2e::hearkenerExe(), "could not open output file");
+    const std::string tail =
+        " (-f continues only this program's own recordings: A-law, two "
+        "channels, 8000 Hz; -F replaces the file)\n";
+    ASSERT_GT(run.err.size(), usage.size() + tail.size());
+    EXPECT_EQ(run.err.rfind(out + ": ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.size() - usage.size() - tail.size()),
+              tail + usage);
     EXPECT_EQ(e2e::difference(test_files::readFile(out), bytes), "");
   }
 }

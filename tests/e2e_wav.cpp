@@ -31,7 +31,8 @@ void setLe32(Bytes* out, size_t offset, uint32_t value) {
     (*out)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void putFormat(Bytes* out, uint16_t tag, uint16_t channels, uint32_t rate) {
+void putFormat(Bytes* out, uint16_t tag, uint16_t channels, uint32_t rate,
+               uint16_t bits) {
   putId(out, "fmt ");
   putLe32(out, 18);
   putLe16(out, tag);
@@ -39,7 +40,7 @@ void putFormat(Bytes* out, uint16_t tag, uint16_t channels, uint32_t rate) {
   putLe32(out, rate);
   putLe32(out, rate * channels);  // one byte per sample
   putLe16(out, channels);
-  putLe16(out, 8);
+  putLe16(out, bits);
   putLe16(out, 0);
 }
 
@@ -50,7 +51,7 @@ Bytes buildWav(const WavPlan& plan) {
   putId(&out, "RIFF");
   putLe32(&out, 0);
   putId(&out, "WAVE");
-  putFormat(&out, plan.tag, plan.channels, plan.rate);
+  putFormat(&out, plan.tag, plan.channels, plan.rate, plan.bitsPerSample);
   if (plan.factChunk) {
     putId(&out, "fact");
     putLe32(&out, 4);

@@ -34,6 +34,7 @@ struct WavPlan {
   uint16_t tag = kTagAlaw;
   uint16_t channels = 2;
   uint32_t rate = 8000;
+  uint16_t bitsPerSample = 8;  // as the format chunk states it
   bool factChunk = true;
   std::vector<ExtraChunk> extraChunks;
   Bytes data;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the manual pages in MAN_DIR: groff renders each without a warning,
-# and every option that hearkener's usage text (plus -l, which it leaves
-# out) or tapd-emu's --help names has its own entry in the program's page.
+# and every option that hearkener's usage text or --help output or
+# tapd-emu's --help names has its own entry in the program's page.
 # Exit 77 (skipped) without groff.
 #
 # Usage: man_pages_check.sh MAN_DIR HEARKENER TAPD_EMU
@@ -28,7 +28,9 @@ has_entry() {
 
 options=$("$hearkener" 2>&1 | sed -n 's/^\t\(-[a-zA-Z]\) .*/\1/p')
 [ -n "$options" ] || { echo "no options in hearkener's usage text"; status=1; }
-for option in $options -l; do
+more=$("$hearkener" --help | sed -n 's/^\t\(-[a-zA-Z?]\|--[a-z-]*\)[ ,].*/\1/p')
+[ -n "$more" ] || { echo "no options in hearkener --help"; status=1; }
+for option in $options $more; do
   has_entry "$man/hearkener.1" "$option" \
     || { echo "hearkener.1 has no entry for $option"; status=1; }
 done

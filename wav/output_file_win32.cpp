@@ -1,7 +1,7 @@
 // OutputFile over Win32 file handles, each held as a C runtime descriptor
 // (which owns and closes it). Names are UTF-8, converted to UTF-16 at the
 // system call. Errors are kept as errno values, so that callers can report
-// them with strerror on every platform.
+// them with systemErrorText on every platform.
 //
 // The hold against other runs is an exclusive lock of one byte far beyond
 // any real length: other programs may still read the recording while it is
@@ -18,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "support/errno_win32.h"
 #include "support/scoped_handle_win32.h"
 #include "support/utf_convert.h"
 #include "wav/output_file.h"
@@ -30,42 +31,7 @@ constexpr uint64_t kHoldOffset = uint64_t{1} << 62;
 // The longest piece one ReadFile or WriteFile is asked for.
 constexpr size_t kMaxPieceBytes = size_t{1} << 30;
 
-// The errno value for a Win32 error code.
-int errnoOf(DWORD error) {
-  struct Mapping {
-    DWORD error;
-    int errnoValue;
-  };
-  static constexpr Mapping kMappings[] = {
-      {ERROR_FILE_NOT_FOUND, ENOENT},
-      {ERROR_PATH_NOT_FOUND, ENOENT},
-      {ERROR_INVALID_DRIVE, ENOENT},
-      {ERROR_BAD_NETPATH, ENOENT},
-      {ERROR_ACCESS_DENIED, EACCES},
-      {ERROR_WRITE_PROTECT, EACCES},
-      {ERROR_SHARING_VIOLATION, EBUSY},
-      {ERROR_LOCK_VIOLATION, EBUSY},
-      {ERROR_FILE_EXISTS, EEXIST},
-      {ERROR_ALREADY_EXISTS, EEXIST},
-      {ERROR_DISK_FULL, ENOSPC},
-      {ERROR_HANDLE_DISK_FULL, ENOSPC},
-      {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-      {ERROR_OUTOFMEMORY, ENOMEM},
-      {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
-      {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-      {ERROR_INVALID_HANDLE, EBADF},
-      {ERROR_INVALID_NAME, EINVAL},
-      {ERROR_INVALID_PARAMETER, EINVAL},
-      {ERROR_NEGATIVE_SEEK, EINVAL},
-      {ERROR_DIRECTORY, ENOTDIR},
-  };
-  for (const Mapping& mapping : kMappings) {
-    if (mapping.error == error) return mapping.errnoValue;
-  }
-  return EIO;
-}
-
-int lastErrno() { return errnoOf(::GetLastError()); }
+int lastErrno() { return errnoFromWin32(::GetLastError()); }
 
 // `name` as UTF-16 in *wide. False (errno value in *error) when it is empty
 // or not UTF-8.
@@ -204,7 +170,7 @@ OutputOpenStatus OutputFile::open(const char* name, OutputOpenMode mode,
   if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
                     0, 1, 0, &hold)) {
     const DWORD error = ::GetLastError();
-    lastError_ = errnoOf(error);
+    lastError_ = errnoFromWin32(error);
     close();
     return error == ERROR_LOCK_VIOLATION ? OutputOpenStatus::kBusy
                                          : OutputOpenStatus::kFailed;
@@ -236,7 +202,7 @@ bool OutputFile::readAt(uint64_t offset, void* bytes, size_t size) {
     if (!::ReadFile(handleOf(descriptor_), at, static_cast<DWORD>(piece), &got,
                     &where)) {
       const DWORD error = ::GetLastError();
-      lastError_ = error == ERROR_HANDLE_EOF ? 0 : errnoOf(error);
+      lastError_ = error == ERROR_HANDLE_EOF ? 0 : errnoFromWin32(error);
       return false;
     }
     if (got == 0) {

@@ -1,14 +1,18 @@
 #include "wav/wav_file_sink.h"
 
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "support/console_report.h"
 #include "support/debug_trace.h"
 #include "support/display_name.h"
+#include "support/system_error.h"
+#include "wav/wav_format_text.h"
 
 namespace {
 
@@ -78,7 +82,7 @@ void composeHeader(uint8_t* header, uint64_t audio) {
 void reportFailure(const WavSinkState* state, const char* what) {
   consoleReport("could not %s output file %Ds (%s)\r\n", what,
                 displayName(state->name.c_str()).c_str(),
-                strerror(state->io->lastError()));
+                systemErrorText(state->io->lastError()).c_str());
 }
 
 // Writes the whole header with the sizes of `audio` bytes, in one write. An
@@ -301,13 +305,51 @@ int64_t appendPoint(const uint8_t* header, uint64_t declared,
   return cutOff ? static_cast<int64_t>(present & ~1ull) : -1;
 }
 
+// The reason for refusing to continue a file: what it is, and what -f
+// continues.
+std::string notARecording(const char* what) {
+  return std::string(what) +
+         " (-f continues only this program's own recordings: A-law, two "
+         "channels, 8000 Hz; -F replaces the file)";
+}
+
+// What an existing file that -f cannot continue is, from its first bytes.
+std::string notARecordingReason(const uint8_t* header, uint64_t length) {
+  if (length < 12 || memcmp(header, "RIFF", 4) != 0 ||
+      memcmp(header + 8, "WAVE", 4) != 0) {
+    return notARecording("not a WAV file");
+  }
+  if (length >= 36 && memcmp(header + 12, "fmt ", 4) == 0 &&
+      (length < kHeaderLength || !isAlawStereoRecordingHeader(header))) {
+    WavFormatFound found;
+    found.tag = static_cast<uint16_t>(loadLe32(header + 20) & 0xFFFF);
+    found.channels = static_cast<uint16_t>(loadLe32(header + 20) >> 16);
+    found.rate = loadLe32(header + 24);
+    found.bitsPerSample = static_cast<uint16_t>(loadLe32(header + 32) >> 16);
+    if (found.tag != 0x0001 && found.tag != 0x0003) found.bitsPerSample = 0;
+    const bool ours = found.tag == 0x0006 && found.channels == 2 &&
+                      found.rate == 8000;
+    std::string what = ours ? "a WAV file in another layout ("
+                            : "a WAV file in another format (";
+    what += wavFormatDescription(found);
+    if (found.channels == 1) what += ", one channel";
+    if (found.channels == 2) what += ", two channels";
+    return notARecording((what + ")").c_str());
+  }
+  if (length < kHeaderLength || !isAlawStereoRecordingHeader(header)) {
+    return notARecording("a WAV file of another layout");
+  }
+  return notARecording("a WAV file with more than audio behind its header");
+}
+
 // Places the run's audio behind the existing audio of the recording in the
 // file and fills state->prior. Refuses anything that is not a recording of
-// the 58-byte A-law stereo layout that appendPoint accepts.
-WavSinkOpenStatus prepareAppend(WavSinkState* state) {
+// the 58-byte A-law stereo layout that appendPoint accepts, with the reason
+// in *reason.
+WavSinkOpenStatus prepareAppend(WavSinkState* state, std::string* reason) {
   const int64_t end = state->io->length();
   if (end < 0) {
-    reportFailure(state, "read");
+    *reason = systemErrorText(state->io->lastError());
     return WavSinkOpenStatus::kFailed;
   }
   const uint64_t length = static_cast<uint64_t>(end);
@@ -315,23 +357,30 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state) {
   prior.existed = true;
   prior.length = length;
   if (length == 0) return WavSinkOpenStatus::kOk;  // a fresh header goes in
-  if (length < kHeaderLength || length > kWavMaxFileLength) {
-    return WavSinkOpenStatus::kNotARecording;
-  }
-  uint8_t header[kHeaderLength];
-  if (!state->io->readAt(0, header, sizeof header)) {
+  uint8_t header[kHeaderLength] = {};
+  const size_t present =
+      length < kHeaderLength ? static_cast<size_t>(length) : sizeof header;
+  if (!state->io->readAt(0, header, present)) {
     // Nothing to read: the file shrank since its length was taken.
-    if (state->io->lastError() == 0) return WavSinkOpenStatus::kNotARecording;
-    reportFailure(state, "read");
+    if (state->io->lastError() == 0) {
+      *reason = notARecording("not a WAV file");
+      return WavSinkOpenStatus::kNotARecording;
+    }
+    *reason = systemErrorText(state->io->lastError());
     return WavSinkOpenStatus::kFailed;
   }
-  if (!isAlawStereoRecordingHeader(header)) {
+  if (length < kHeaderLength || length > kWavMaxFileLength ||
+      !isAlawStereoRecordingHeader(header)) {
+    *reason = notARecordingReason(header, length);
     return WavSinkOpenStatus::kNotARecording;
   }
   // Unsigned: a recording of 2 GiB or more is still ours to continue.
   const uint64_t declared = loadLe32(header + kDataSizeAt);
   const int64_t point = appendPoint(header, declared, length - kHeaderLength);
-  if (point < 0) return WavSinkOpenStatus::kNotARecording;
+  if (point < 0) {
+    *reason = notARecordingReason(header, length);
+    return WavSinkOpenStatus::kNotARecording;
+  }
   const uint64_t audio = static_cast<uint64_t>(point);
   prior.appendOffset = kHeaderLength + audio;
   // At most 2: a pad byte behind an odd data length.
@@ -339,6 +388,9 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state) {
   if (prior.tailLength > sizeof prior.tail ||
       (prior.tailLength > 0 &&
        !state->io->readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
+    *reason = state->io->lastError() != 0
+                  ? systemErrorText(state->io->lastError())
+                  : notARecording("not a WAV file");
     return WavSinkOpenStatus::kNotARecording;
   }
   memcpy(prior.header, header, sizeof header);
@@ -367,26 +419,32 @@ WavSinkOpenStatus fromOutputStatus(OutputOpenStatus status) {
   return WavSinkOpenStatus::kFailed;
 }
 
+// Opens the file and prepares it for the run; a refusal's reason goes to
+// *reason (none for kSameAsInput and kBusy, whose lines app/ words).
 WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
-                           WavSinkState* state) {
+                           WavSinkState* state, std::string* reason) {
   const OutputOpenMode mode = options.append ? OutputOpenMode::kKeepContents
                                              : OutputOpenMode::kReplace;
   const WavSinkOpenStatus opened =
       fromOutputStatus(state->file.open(fileName, mode, options.input));
+  if (opened == WavSinkOpenStatus::kNotRegular) *reason = "not a regular file";
+  if (opened == WavSinkOpenStatus::kFailed) {
+    *reason = systemErrorText(state->file.lastError());
+  }
   if (opened != WavSinkOpenStatus::kOk) return opened;
   if (options.wrapFile) {
     state->wrapper = options.wrapFile(&state->file);
     if (state->wrapper != nullptr) state->io = state->wrapper.get();
   }
   if (options.append && !state->file.created()) {
-    const WavSinkOpenStatus prepared = prepareAppend(state);
+    const WavSinkOpenStatus prepared = prepareAppend(state, reason);
     if (prepared != WavSinkOpenStatus::kOk) return prepared;
     if (state->prior.length != 0) return WavSinkOpenStatus::kOk;
   }
   // The header of an empty recording: a run cut off before the first update
   // leaves a valid WAV file.
   if (!writeHeader(state, 0)) {
-    reportFailure(state, "write");
+    *reason = systemErrorText(state->io->lastError());
     return WavSinkOpenStatus::kFailed;
   }
   state->headerWritten = true;
@@ -398,9 +456,13 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
 AudioSink* openWavFileSinkChecked(const char* fileName,
                                   const WavSinkOptions& options,
                                   WavSinkRun* run, WavPriorState* prior,
-                                  WavSinkOpenStatus* status) {
+                                  WavSinkOpenStatus* status,
+                                  Failure* failure) {
   WavSinkOpenStatus ignored = WavSinkOpenStatus::kOk;
   if (status == nullptr) status = &ignored;
+  Failure ignoredFailure;
+  if (failure == nullptr) failure = &ignoredFailure;
+  *failure = Failure{};
   if (prior != nullptr) *prior = WavPriorState{};
   *status = WavSinkOpenStatus::kFailed;
   debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
@@ -409,13 +471,16 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
   std::unique_ptr<WavSinkState> state(new (std::nothrow) WavSinkState);
   if (sink == nullptr || state == nullptr) {
     debugTrace("could not allocate memory\n");
+    *failure = Failure{fileName, systemErrorText(ENOMEM)};
     return nullptr;
   }
   state->name = fileName;
   state->run = run != nullptr ? run : &state->localRun;
   *state->run = WavSinkRun{};
-  *status = openFile(fileName, options, state.get());
+  std::string reason;
+  *status = openFile(fileName, options, state.get(), &reason);
   if (*status != WavSinkOpenStatus::kOk) {
+    if (!reason.empty()) *failure = Failure{fileName, std::move(reason)};
     // Only a file that this open created itself is removed again.
     if (state->file.created() && state->file.isOpen() &&
         state->file.length() <= static_cast<int64_t>(kHeaderLength)) {

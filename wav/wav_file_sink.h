@@ -6,7 +6,8 @@
 // close still leaves a complete recording of every byte that reached the
 // file, cut to whole frames, with its header patched (see WavRunEnd). A recording stops
 // growing at the 4 GiB limit of the WAV format's sizes. The sink prints one
-// console line for each failure it meets.
+// console line for each failure it meets after opening; a refused open
+// hands its reason back instead.
 //
 // A recording cut off while being written (the process killed, the system
 // stopped) is still a WAV file: each time the audio reaches a file offset
@@ -24,6 +25,7 @@
 #include <memory>
 
 #include "app/audio_endpoint.h"
+#include "support/failure.h"
 #include "wav/output_file.h"
 #include "wav/wav_file_io.h"
 #include "wav/wav_header.h"
@@ -84,12 +86,16 @@ struct WavSinkOptions {
 // chunk and whose file holds at most kWavHeaderUpdateBytes beyond its data
 // size. Anything more behind the data is not the sink's to overwrite.
 // append == 0: create the file anew (emptying it). Every refusal leaves the
-// file untouched. `run`, `prior` and `status` may be null; `run` must
-// outlive the sink.
+// file untouched. `run`, `prior`, `status` and `failure` may be null;
+// `run` must outlive the sink. A refusal other than kSameAsInput and kBusy
+// leaves the file's name and the reason in *failure: the system's error
+// text, "not a regular file", or for an append what the file is and what
+// -f continues.
 AudioSink* openWavFileSinkChecked(const char* fileName,
                                   const WavSinkOptions& options,
                                   WavSinkRun* run, WavPriorState* prior,
-                                  WavSinkOpenStatus* status);
+                                  WavSinkOpenStatus* status,
+                                  Failure* failure = nullptr);
 
 // openWavFileSinkChecked with no input to avoid.
 AudioSink* openWavFileSink(const char* fileName, int32_t append,

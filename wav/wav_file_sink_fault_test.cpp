@@ -93,13 +93,15 @@ Bytes pattern(size_t length, uint8_t seed) {
 // Opens, writes `audio` in 1000-byte blocks and closes; the close result,
 // or -100 when the sink did not open.
 Result record(const std::string& path, int32_t append, const Bytes& audio,
-              const std::vector<Fault>& faults, WavSinkRun* run) {
+              const std::vector<Fault>& faults, WavSinkRun* run,
+              Failure* failure = nullptr) {
   WavSinkOptions options;
   options.append = append;
   options.wrapFile = [&](WavFileIo* file) {
     return std::make_unique<FaultyFileIo>(file, faults);
   };
-  AudioSink* sink = openWavFileSinkChecked(path.c_str(), options, run, nullptr, nullptr);
+  AudioSink* sink = openWavFileSinkChecked(path.c_str(), options, run,
+                                           nullptr, nullptr, failure);
   if (sink == nullptr) return -100;
   for (size_t at = 0; at < audio.size(); at += 1000) {
     const size_t length = std::min<size_t>(1000, audio.size() - at);
@@ -175,9 +177,17 @@ TEST(WavFileSinkFaultTest, EveryFailingStepLeavesARecordingOfWhatReachedTheFile)
       }
       WavSinkRun run;
       test_console::StderrCapture capture;
-      const Result closed = record(path, mode == kAppend, audio, faults, &run);
+      Failure failure;
+      const Result closed =
+          record(path, mode == kAppend, audio, faults, &run, &failure);
+      // A refused open hands its reason back; a run's failures are printed.
       std::string expectedLines;
       for (const auto& [what, error] : c.lines) {
+        if (c.inFile == size_t(-1)) {
+          EXPECT_EQ(failure.object, path);
+          EXPECT_EQ(failure.reason, strerror(error));
+          continue;
+        }
         expectedLines += std::string("could not ") + what + " output file " +
                          path + " (" + strerror(error) + ")\n";
       }

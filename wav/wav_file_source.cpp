@@ -1,15 +1,20 @@
 #include "wav/wav_file_source.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "codecs/g711.h"
 #include "media/rtp_context.h"
 #include "support/debug_trace.h"
+#include "support/system_error.h"
+#include "wav/wav_format_text.h"
 #include "wav/wav_header.h"
 
 namespace {
@@ -43,6 +48,10 @@ struct WavSourceState {
   uint64_t dataEnd = 0;
   // Present for the framed tags only; owned, released by destroy.
   RtpContext* decoder = nullptr;
+  // The file name as given, and the errno value of a failed read (0: none);
+  // both used by the main thread only.
+  std::string name;
+  int readError = 0;
   // Fetched bytes not yet taken: buffer[head, tail).
   size_t head = 0;
   size_t tail = 0;
@@ -79,8 +88,9 @@ int64_t refillBuffer(WavSourceState* state) {
   const uint64_t unread = state->dataEnd - state->position;
   if (want > unread) want = unread;
   if (want == 0) return 0;
-  const int64_t got = wavSourceReadAt(state->stream, state->position,
-                                      state->buffer, static_cast<size_t>(want));
+  const int64_t got =
+      wavSourceReadAt(state->stream, state->position, state->buffer,
+                      static_cast<size_t>(want), &state->readError);
   if (got > 0) {
     state->position += static_cast<uint64_t>(got);
     state->head = 0;
@@ -224,91 +234,117 @@ uint32_t le32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// Why a file whose chunk walk found no format chunk is refused.
+std::string noFormatReason(FILE* stream, int32_t found) {
+  if (found == kWavFindNotRiffWave || found == kWavFindShortFile) {
+    uint8_t head[12];
+    size_t length = 0;
+    if (fseeko(stream, 0, SEEK_SET) == 0) {
+      length = fread(head, 1, sizeof head, stream);
+    }
+    return wavNotWavReason(head, length);
+  }
+  if (found >= 0) return "damaged WAV file (format chunk too short)";
+  return "damaged WAV file (no format chunk)";
+}
+
 // Checks the format chunk and positions the stream at the first audio byte.
-bool readFormat(FILE* stream, WavSourceState* state) {
-  if (wavFindChunk(stream, "fmt ") < 8) {
+// Returns an empty string, or why the file is refused.
+std::string readFormat(FILE* stream, const char* fileName,
+                       WavSourceState* state) {
+  const int32_t formatLength = wavFindChunk(stream, "fmt ");
+  if (formatLength < 8) {
     debugTrace("invalid WAV file\n");
-    return false;
+    return noFormatReason(stream, formatLength);
   }
-  uint8_t format[8];
-  if (fread(format, 1, sizeof format, stream) != sizeof format) {
+  // The bits per sample, when the chunk holds them, only describe a refusal.
+  uint8_t format[16];
+  const size_t wanted = formatLength >= 16 ? 16 : 8;
+  if (fread(format, 1, wanted, stream) != wanted) {
     debugTrace("shorten WAV file\n");
-    return false;
+    return ferror(stream) ? systemErrorText(EIO)
+                          : "damaged WAV file (cut short in its format chunk)";
   }
-  const uint16_t tag = le16(format);
-  const int channels = le16(format + 2);
-  const uint32_t rate = le32(format + 4);
-  if (channels != 1 && channels != 2) {
-    debugTrace("unsupported number of channels (%d)\n", channels);
-    return false;
+  WavFormatFound found;
+  found.tag = le16(format);
+  found.channels = le16(format + 2);
+  found.rate = le32(format + 4);
+  found.bitsPerSample = wanted == 16 ? le16(format + 14) : 0;
+  if (!wavFormatAccepted(found)) {
+    debugTrace("unsupported WAV format (0x%04x, %d channels, %u Hz)\n",
+               found.tag, found.channels, static_cast<unsigned>(found.rate));
+    return wavFormatRefusal(fileName, found);
   }
-  if (rate != 8000) {
-    debugTrace("unsupported sample rate (%d)\n", static_cast<int>(rate));
-    return false;
-  }
-  state->channels = channels;
-  switch (tag) {
+  state->channels = found.channels;
+  switch (found.tag) {
     case 0x0006:
       state->inputMode = kInputModeAlaw;
       break;
     case 0x0007:
       state->inputMode = kInputModeUlaw;
       break;
-    case 0xF000:
-    case 0xF001:
-      state->inputMode = tag == 0xF000 ? kRtpModeFramed : kRtpModeTyped;
+    default:  // 0xF000, 0xF001
+      state->inputMode = found.tag == 0xF000 ? kRtpModeFramed : kRtpModeTyped;
       state->decoder =
           rtpContextCreate(pullFromFile, state, state->inputMode);
       if (state->decoder == nullptr) {
         debugTrace("could not create RTP context\n");
-        return false;
+        return systemErrorText(ENOMEM);
       }
       break;
-    default:
-      debugTrace("unsupported WAV format (0x%04x)\n", tag);
-      return false;
   }
   uint32_t dataLength = 0;
   if (wavFindChunkUnsigned(stream, "data", &dataLength) != 0) {
     debugTrace("missing WAV data chunk\n");
-    return false;
+    return "damaged WAV file (no data chunk)";
   }
   const off_t dataStart = ftello(stream);
   if (dataStart < 0) {
     debugTrace("could not locate WAV data chunk\n");
-    return false;
+    return systemErrorText(errno);
   }
   state->dataLength = dataLength;
   state->position = static_cast<uint64_t>(dataStart);
   state->dataEnd = state->position + dataLength;
-  return true;
+  return std::string();
 }
 
 }  // namespace
 
-AudioSource* openWavFileSource(const char* fileName) {
+AudioSource* openWavFileSource(const char* fileName, Failure* failure) {
+  Failure ignored;
+  if (failure == nullptr) failure = &ignored;
+  *failure = Failure{fileName != nullptr ? fileName : "", std::string()};
   debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
   auto* source = new (std::nothrow) AudioEndpoint;
   auto* state = new (std::nothrow) WavSourceState;
   if (source == nullptr || state == nullptr) {
     debugTrace("could not allocate memory\n");
+    failure->reason = systemErrorText(ENOMEM);
     delete source;
     delete state;
     return nullptr;
   }
-  std::unique_ptr<FILE, int (*)(FILE*)> stream(wavSourceOpenFile(fileName),
-                                               fclose);
+  int openError = 0;
+  std::unique_ptr<FILE, int (*)(FILE*)> stream(
+      wavSourceOpenFile(fileName, &openError), fclose);
   if (stream == nullptr) {
+    failure->reason =
+        openError != 0 ? systemErrorText(openError) : "not a regular file";
     delete source;
     delete state;
     return nullptr;
   }
-  if (!readFormat(stream.get(), state)) {
+  std::string refused = readFormat(stream.get(), fileName, state);
+  if (!refused.empty()) {
+    failure->reason = std::move(refused);
     rtpContextDestroy(state->decoder);
     delete source;
     delete state;
     return nullptr;
   }
+  *failure = Failure{};
+  state->name = fileName;
   wavSourceAdviseSequential(stream.get(), state->position);
   state->stream = stream.release();
   source->destroy = sourceDestroy;
@@ -318,4 +354,11 @@ AudioSource* openWavFileSource(const char* fileName) {
   source->state = state;
   source->isOpen = 1;
   return source;
+}
+
+Failure wavSourceFailure(const AudioSource* source) {
+  if (source == nullptr || source->state == nullptr) return Failure{};
+  const auto* state = static_cast<const WavSourceState*>(source->state);
+  if (state->readError == 0) return Failure{};
+  return Failure{state->name, systemErrorText(state->readError)};
 }

@@ -14,26 +14,38 @@
 #include <cstdio>
 
 #include "app/audio_endpoint.h"
+#include "support/failure.h"
 
 // Opens the source on the file. Returns nullptr when the file cannot be
 // opened, is not a regular file (opening never blocks on a FIFO or device),
 // is not a WAV file, or has an unsupported format (also a channel count
-// other than 1 or 2); the reason goes to the debug trace.
+// other than 1 or 2). Then *failure (may be null) names the file and the
+// reason: the system's error text, "not a regular file", "not a WAV file
+// (...)", or the format found with what is accepted and how to convert it.
 // Read results: those of AudioEndpoint; a read error of the file is
-// kResultWavInput with *count == -1, while a file shorter than its data
-// chunk declares simply ends early. For the framed tags the end read is
-// kResultUndecodable when frames had unsupported codec types.
-[[nodiscard]] AudioSource* openWavFileSource(const char* fileName);
+// kResultWavInput with *count == -1 (wavSourceFailure says why), while a
+// file shorter than its data chunk declares simply ends early. For the
+// framed tags the end read is kResultUndecodable when frames had
+// unsupported codec types.
+[[nodiscard]] AudioSource* openWavFileSource(const char* fileName,
+                                             Failure* failure = nullptr);
+
+// Why the source's last read failed; empty while none has.
+// REQUIRES: `source` was opened by openWavFileSource and not destroyed.
+Failure wavSourceFailure(const AudioSource* source);
 
 // The platform part: opens `fileName` for reading, close-on-exec, when it
-// names a regular file. Returns nullptr otherwise, without waiting.
-[[nodiscard]] FILE* wavSourceOpenFile(const char* fileName);
+// names a regular file. Returns nullptr otherwise, without waiting, with
+// *error set to the errno value of the failure (EISDIR for a folder), or to
+// 0 when the name leads to something else that is not a regular file.
+[[nodiscard]] FILE* wavSourceOpenFile(const char* fileName, int* error);
 
 // The platform part: reads up to `size` bytes at `offset` of the stream's
 // file, past the stream's buffer and position. Returns the number read (0
-// at the end of the file), or -1 on a read error.
+// at the end of the file), or -1 on a read error with *error set to its
+// errno value.
 [[nodiscard]] int64_t wavSourceReadAt(FILE* stream, uint64_t offset,
-                                      void* buffer, size_t size);
+                                      void* buffer, size_t size, int* error);
 
 // The platform part: advises the system that the file will be read once,
 // front to back, from `offset`. Only advice; nothing fails.

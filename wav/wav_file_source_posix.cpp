@@ -35,33 +35,50 @@ class ScopedDescriptor {
 
 }  // namespace
 
-FILE* wavSourceOpenFile(const char* fileName) {
+FILE* wavSourceOpenFile(const char* fileName, int* error) {
+  *error = ENOENT;
   if (fileName == nullptr) return nullptr;
   // O_NONBLOCK: a FIFO without a writer or a device never holds the open.
   ScopedDescriptor file(
       ::open(fileName, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) return nullptr;
+  if (file.get() < 0) {
+    *error = errno;
+    return nullptr;
+  }
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(file.get(), &info) != 0) {
+    *error = errno;
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
     debugTrace("not a regular file: %s\n", fileName);
+    *error = S_ISDIR(info.st_mode) ? EISDIR : 0;
     return nullptr;
   }
   const int flags = ::fcntl(file.get(), F_GETFL);
   if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    *error = errno;
     return nullptr;
   }
   FILE* stream = ::fdopen(file.get(), "rb");
-  if (stream != nullptr) file.release();
+  if (stream == nullptr) {
+    *error = errno;
+    return nullptr;
+  }
+  file.release();
   return stream;
 }
 
 int64_t wavSourceReadAt(FILE* stream, uint64_t offset, void* buffer,
-                        size_t size) {
+                        size_t size, int* error) {
   for (;;) {
     const ssize_t got = ::pread(::fileno(stream), buffer, size,
                                 static_cast<off_t>(offset));
     if (got >= 0) return static_cast<int64_t>(got);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) {
+      *error = errno;
+      return -1;
+    }
   }
 }
 

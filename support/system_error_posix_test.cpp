@@ -1,0 +1,19 @@
+#include "support/system_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// On Linux the table must say exactly what the C library says, so that both
+// programs print the Linux wording.
+TEST(SystemErrorText, TableMatchesTheCLibrary) {
+  for (int value = 1; value < 140; ++value) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(systemErrorText(value), std::strerror(value));
+  }
+}
+
+}  // namespace

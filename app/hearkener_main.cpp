@@ -6,7 +6,10 @@
 #include "app/failure_report.h"
 #include "app/main_loop.h"
 #include "app/queue_list.h"
+#include "app/run_reporter.h"
 #include "app/stop_control.h"
+#include "app/unlisted_queue.h"
+#include "codecs/codec_library.h"
 #include "net/stream_source.h"
 #include "sound/sound_device_sink.h"
 #include "support/console_report.h"
@@ -20,13 +23,26 @@
 
 namespace {
 
-AudioSource* openSource(const RunSettings& settings, Failure* failure) {
+AudioSource* openSource(const RunSettings& settings, Reporter* reporter,
+                        Failure* failure, StreamOpenOutcome* outcome) {
   if (settings.inputFile != nullptr) {
     return openWavFileSource(settings.inputFile, failure);
   }
   return openStreamSource(settings.host, settings.port, settings.queueName,
-                          settings.inputMode, &stopRequested);
+                          settings.inputMode, &stopRequested, reporter,
+                          outcome);
 }
+
+// The codec loader reports to the run's reporter while the run lasts.
+class CodecReporterScope {
+ public:
+  explicit CodecReporterScope(Reporter* reporter) {
+    codecLibrarySetReporter(reporter);
+  }
+  ~CodecReporterScope() { codecLibrarySetReporter(nullptr); }
+  CodecReporterScope(const CodecReporterScope&) = delete;
+  CodecReporterScope& operator=(const CodecReporterScope&) = delete;
+};
 
 // How the run ended, for the sink's settling of its file.
 WavRunEnd runEndOf(Result loop) {
@@ -90,12 +106,17 @@ Result hearkenerMain(int argc, char** argv) {
   if (parsed != kResultOk) return finish(parsed);
   if (settings.showHelp) return finish(printHelp(argv));
   if (settings.showVersion) return finish(printVersion());
+  RunReporter reporter;
+  const CodecReporterScope codecReporter(&reporter);
 
   if (settings.listQueues) {
     // Only the service's address counts; no audio is received or written.
-    const Result listed =
-        listQueues(settings.host, settings.port, &stopRequested, stdout);
+    Failure failure;
+    const Result listed = listQueues(settings.host, settings.port,
+                                     &stopRequested, stdout, &reporter,
+                                     &failure);
     if (listed == kResultNetwork) {
+      if (stopRequested.load() == 0) printFailure(failure);
       return finish(printUsage(argv, kResultNetwork, "could not open audio stream"));
     }
     return finish(listed);
@@ -105,14 +126,19 @@ Result hearkenerMain(int argc, char** argv) {
     return finish(printUsage(argv, kResultCommandLine, "missing queue parameter"));
   }
   Failure sourceFailure;
-  AudioSource* source = openSource(settings, &sourceFailure);
+  StreamOpenOutcome opened;
+  AudioSource* source = openSource(settings, &reporter, &sourceFailure, &opened);
   stopSetSource(source);
   if (source == nullptr) {
     if (settings.inputFile != nullptr) {
       printFailure(sourceFailure);
       return finish(printUsage(argv, kResultWavInput, "could not open audio file"));
     }
+    if (stopRequested.load() == 0) printFailure(opened.failure);
     return finish(printUsage(argv, kResultNetwork, "could not open audio stream"));
+  }
+  if (settings.inputFile == nullptr && settings.queueName != nullptr) {
+    warnUnlistedQueue(settings.queueName, opened.offered);
   }
 
   WavSinkRun run;
@@ -153,6 +179,11 @@ Result hearkenerMain(int argc, char** argv) {
     const Result closed = sink->close(sink);
     sink->destroy(sink);
     result = loop != kResultOk ? loop : closed;
+    // Why the connection failed; an operator's stop is no failure.
+    if (loop == kResultNetwork && settings.inputFile == nullptr &&
+        stopRequested.load() == 0) {
+      printFailure(streamSourceFailure(source));
+    }
     if (result < 0 && result != kResultUndecodable &&
         settings.outputFile != nullptr) {
       reportKeptRecording(settings, run);

@@ -50,15 +50,23 @@ void onPiece(void* context, const char* piece, int32_t length,
 }  // namespace
 
 Result listQueues(const char* host, int32_t port,
-                  const std::atomic<int32_t>* stop, FILE* out) {
-  NetSocket* connection = netConnect(host, port, stop);
+                  const std::atomic<int32_t>* stop, FILE* out,
+                  Reporter* reporter, Failure* failure) {
+  Failure ignored;
+  if (failure == nullptr) failure = &ignored;
+  *failure = Failure{};
+  NetStatus status;
+  NetSocket* connection = netConnect(host, port, stop, reporter, &status);
   if (connection == nullptr) {
     debugTrace("can't connect to host %s:%d\n", host, port);
+    *failure = netFailureOf(status, host, port);
     return kResultNetwork;
   }
   NamePrinter printer{out, std::string(), 0};
-  Result result = queueListRead(connection, onPiece, &printer, stop);
+  status = queueListRead(connection, onPiece, &printer, stop);
   netDestroy(connection);
+  *failure = netFailureOf(status, host, port);
+  Result result = status.failed() ? kResultNetwork : kResultOk;
   if (result == kResultOk && printer.writeError != 0) {
     consoleReport("could not write the queue list (%s)\r\n",
                   systemErrorText(printer.writeError).c_str());

@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "app/result.h"
+#include "support/failure.h"
+#include "support/reporter.h"
 
 // The longest queue name printed; the rest of a longer line is dropped.
 constexpr size_t kQueueNameLimit = 64 * 1024;
@@ -17,8 +19,12 @@ constexpr size_t kQueueNameLimit = 64 * 1024;
 // "\n" or "\r\n", and no empty line. Returns 0 once the end of the list has
 // arrived; kResultNetwork when the service cannot be reached, closes the
 // connection or fails before the end of the list, or `stop` became nonzero
-// (what was printed stays); kResultWavOutput after printing "could not
-// write the queue list (reason)" when `out` cannot be written.
+// (what was printed stays), with *failure (may be null) telling why (empty
+// after a stop); kResultWavOutput after printing "could not write the
+// queue list (reason)" when `out` cannot be written. The socket layer's
+// lines go to `reporter` (null: the console).
 // REQUIRES: *stop outlives the call.
 [[nodiscard]] Result listQueues(const char* host, int32_t port,
-                                const std::atomic<int32_t>* stop, FILE* out);
+                                const std::atomic<int32_t>* stop, FILE* out,
+                                Reporter* reporter = nullptr,
+                                Failure* failure = nullptr);

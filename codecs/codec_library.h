@@ -9,10 +9,13 @@
 // time; the adapters cannot tell the two apart.
 //
 // A library that cannot be loaded, or lacks a function asked for, makes the
-// request fail; one console line per library and run names it.
+// request fail; one line per library and run names it, reported as
+// kCodecUnavailable to the loader's reporter.
 //
 // Thread-safety: every function may be called from any thread.
 #pragma once
+
+#include "support/reporter.h"
 
 enum class CodecLibrary { kGsm, kBcg729, kAvcodec, kAvutil, kSpandsp };
 
@@ -23,6 +26,13 @@ using CodecFunction = void (*)();
 // loaded or lacks it.
 // REQUIRES: name non-null.
 CodecFunction codecLibraryFunction(CodecLibrary library, const char* name);
+
+// Makes the loader report to `reporter` (null: the console) from now on.
+// REQUIRES: *reporter stays valid until it is replaced.
+void codecLibrarySetReporter(Reporter* reporter);
+
+// The loader's reporter (null: the console).
+Reporter* codecLibraryReporter();
 
 // The runtime name of `library` (the file the dynamic loader looks for).
 const char* codecLibraryName(CodecLibrary library);

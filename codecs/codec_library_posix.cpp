@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "codecs/codec_library.h"
-#include "support/console_report.h"
 
 namespace {
 
@@ -31,8 +30,9 @@ LoadedLibrary& libraryOf(CodecLibrary library) {
 // One line per library and run, however many requests fail.
 void reportOnce(LoadedLibrary& library, const char* reason) {
   std::call_once(library.reported, [&] {
-    consoleReport("could not load codec library %s (%s)\r\n", library.name,
-                  reason != nullptr ? reason : "unknown reason");
+    reportLine(codecLibraryReporter(), ReportKind::kCodecUnavailable,
+               "could not load codec library %s (%s)", library.name,
+               reason != nullptr ? reason : "unknown reason");
   });
 }
 

@@ -1,7 +1,7 @@
 #include "media/frame_parser.h"
 
 #include "media/fcs16.h"
-#include "support/console_report.h"
+#include "support/reporter.h"
 
 namespace {
 
@@ -19,9 +19,9 @@ struct Walk {
 // Stores one unescaped byte, or abandons a frame that is already at its
 // limit.
 inline void storeByte(Walk* walk, uint8_t* bytes, uint8_t byte,
-                      int32_t skipCount) {
+                      int32_t skipCount, Reporter* reporter) {
   if (walk->length >= kFrameMaxLength) {
-    consoleReport("long frame\r\n");
+    reportLine(reporter, ReportKind::kFrameDropped, "long frame");
     walk->state = kFrameHunt;
     return;
   }
@@ -32,13 +32,15 @@ inline void storeByte(Walk* walk, uint8_t* bytes, uint8_t byte,
 }
 
 // Handles one byte; true when it completed a good frame.
-inline bool step(Walk* walk, uint8_t* bytes, uint8_t byte, int32_t skipCount) {
+inline bool step(Walk* walk, uint8_t* bytes, uint8_t byte, int32_t skipCount,
+                 Reporter* reporter) {
   switch (walk->state) {
     case kFrameHunt:
       if (byte == kFlag) walk->state = kFrameStart;
       return false;
     case kFrameEscape:
-      storeByte(walk, bytes, static_cast<uint8_t>(byte - 2), skipCount);
+      storeByte(walk, bytes, static_cast<uint8_t>(byte - 2), skipCount,
+                reporter);
       return false;
     case kFrameStart:
       walk->length = 0;
@@ -53,7 +55,7 @@ inline bool step(Walk* walk, uint8_t* bytes, uint8_t byte, int32_t skipCount) {
     return false;
   }
   if (byte != kFlag) {
-    storeByte(walk, bytes, byte, skipCount);
+    storeByte(walk, bytes, byte, skipCount, reporter);
     return false;
   }
   walk->state = kFrameStart;
@@ -63,9 +65,9 @@ inline bool step(Walk* walk, uint8_t* bytes, uint8_t byte, int32_t skipCount) {
       walk->length -= 2;
       return true;
     }
-    consoleReport("bad CRC 0x%04x\r\n", fcs);
+    reportLine(reporter, ReportKind::kFrameDropped, "bad CRC 0x%04x", fcs);
   } else if (walk->length == 1) {
-    consoleReport("short frame\r\n");
+    reportLine(reporter, ReportKind::kFrameDropped, "short frame");
   }
   return false;
 }
@@ -82,7 +84,7 @@ int32_t parseFrame(FrameInput* input, FrameBuffer* frame, int32_t skipCount) {
     uint8_t* p = ring->read;
     uint8_t* const runEnd = p + run;
     while (p < runEnd && !complete) {
-      complete = step(&walk, frame->bytes, *p++, skipCount);
+      complete = step(&walk, frame->bytes, *p++, skipCount, input->reporter);
     }
     ring->read = p == ring->end ? ring->base : p;
   }

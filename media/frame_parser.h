@@ -2,8 +2,9 @@
 // an input ring into flag-delimited (0xFF), escaped (0xFE, next byte minus
 // 2) frames and keeps those whose FCS-16 check bytes are good.
 //
-// Bad frames are reported on the console ("bad CRC 0x%04x", "short frame",
-// "long frame") and dropped; the caller only ever sees good frames.
+// Bad frames are reported to the input's reporter ("bad CRC 0x%04x", "short
+// frame", "long frame", each as kFrameDropped) and dropped; the caller only
+// ever sees good frames.
 //
 // Thread-safety: none; one reader thread per input.
 #pragma once
@@ -11,6 +12,7 @@
 #include <cstdint>
 
 #include "media/byte_ring.h"
+#include "support/reporter.h"
 
 // The largest frame accepted, check bytes included, after unescaping.
 constexpr int32_t kFrameMaxLength = 512;
@@ -28,6 +30,7 @@ struct FrameInput {
   ByteRing ring;
   int32_t state = kFrameHunt;
   int32_t fcs = 0;  // the byte-swapped check register (fcs16.h)
+  Reporter* reporter = nullptr;  // null: the console
 };
 
 struct FrameBuffer {

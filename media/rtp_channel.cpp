@@ -3,7 +3,7 @@
 #include <array>
 
 #include "codecs/g711.h"
-#include "support/console_report.h"
+#include "support/reporter.h"
 
 namespace {
 
@@ -44,9 +44,9 @@ int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
     ringPutByte(&channel->output, kAlawSilence);
   }
   if (put < wanted) {
-    consoleReport(
-        "g711 buffer size exceeded, dropping %d bytes of silence data\r\n",
-        wanted - put);
+    reportLine(channel->reporter, ReportKind::kNotice,
+               "g711 buffer size exceeded, dropping %d bytes of silence data",
+               wanted - put);
     return kRtpDropped;
   }
   return 1;
@@ -60,7 +60,9 @@ bool decoderFailedBefore(const RtpChannel* channel, SpeechCodec codec) {
 // first time for this direction.
 void decoderCreateFailed(RtpChannel* channel, SpeechCodec codec,
                          const char* message) {
-  if (!decoderFailedBefore(channel, codec)) consoleReport("%s", message);
+  if (!decoderFailedBefore(channel, codec)) {
+    reportLine(channel->reporter, ReportKind::kNotice, "%s", message);
+  }
   channel->decoderFailed |= 1u << static_cast<int>(codec);
 }
 
@@ -77,7 +79,7 @@ bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
   channel->g726 = info.create(info);
   if (channel->g726 == nullptr) {
     decoderCreateFailed(channel, SpeechCodec::kG726,
-                        "could not initialize G.726 codec\r\n");
+                        "could not initialize G.726 codec");
     return false;
   }
   channel->g726Ready = 1;
@@ -102,15 +104,15 @@ SpeechDecoderPtr* slotFor(RtpChannel* channel, SpeechCodec codec) {
 const char* creationFailure(SpeechCodec codec) {
   switch (codec) {
     case SpeechCodec::kG729:
-      return "could not initialize G.729 context\r\n";
+      return "could not initialize G.729 context";
     case SpeechCodec::kGsm:
-      return "could not initialize GSM context\r\n";
+      return "could not initialize GSM context";
     case SpeechCodec::kG722:
-      return "could not initialize G.722 context\r\n";
+      return "could not initialize G.722 context";
     case SpeechCodec::kG726:
       break;
   }
-  return "could not initialize G.726 codec\r\n";
+  return "could not initialize G.726 codec";
 }
 
 // The direction's decoder for `info`, created with the codec's first
@@ -141,20 +143,23 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
   for (int32_t offset = 0; offset < length; offset += info.unitBytes) {
     const int32_t remaining = length - offset;
     if (remaining < info.unitBytes) {
-      consoleReport("dropping %d bytes of %s data\r\n", remaining, info.name);
+      reportLine(channel->reporter, ReportKind::kNotice,
+                 "dropping %d bytes of %s data", remaining, info.name);
       return kRtpDropped;
     }
     if (ringSpace(&channel->output) < info.samplesPerUnit) {
-      consoleReport("g711 buffer size exceeded, dropping %d bytes of %s data\r\n",
-                    remaining, info.name);
+      reportLine(channel->reporter, ReportKind::kNotice,
+                 "g711 buffer size exceeded, dropping %d bytes of %s data",
+                 remaining, info.name);
       return kRtpDropped;
     }
     const int32_t n = decoder->decode(payload + offset, samples,
                                       info.samplesPerUnit, first && erasure);
     first = false;
     if (n <= 0) {
-      consoleReport("%s decode error, dropping %d bytes of %s data\r\n",
-                    info.name, remaining, info.name);
+      reportLine(channel->reporter, ReportKind::kNotice,
+                 "%s decode error, dropping %d bytes of %s data", info.name,
+                 remaining, info.name);
       return kRtpDropped;
     }
     uint8_t alaw[kSpeechMaxSamples];
@@ -182,7 +187,8 @@ int32_t decodePayload(RtpChannel* channel, int32_t codecType,
   }
   const SpeechCodecInfo* info = speechCodecFind(codecType);
   if (info == nullptr) {
-    consoleReport("unsupported codec type %d\r\n", codecType);
+    reportLine(channel->reporter, ReportKind::kNotice,
+               "unsupported codec type %d", codecType);
     return kRtpUnsupported;
   }
   return decodeBlocks(channel, *info, payload, length, erasure);
@@ -192,8 +198,9 @@ int32_t decodePayload(RtpChannel* channel, int32_t codecType,
 
 bool rtpChannelInit(RtpChannel* channel) {
   if (ringInit(&channel->output, kRtpChannelRingSize) != 0) {
-    consoleReport("could not initialize ring buffer of size %d\r\n",
-                  kRtpChannelRingSize);
+    reportLine(channel->reporter, ReportKind::kNotice,
+               "could not initialize ring buffer of size %d",
+               kRtpChannelRingSize);
     rtpChannelRelease(channel);
     return false;
   }

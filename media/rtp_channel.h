@@ -12,6 +12,7 @@
 
 #include "codecs/speech_decoder.h"
 #include "media/byte_ring.h"
+#include "support/reporter.h"
 
 // Frame codec types handled outside the block codecs' table.
 constexpr int32_t kCodecTypeIgnored = 1;
@@ -51,11 +52,15 @@ struct RtpChannel {
   // Bit (1 << SpeechCodec) set once creating that codec's decoder failed:
   // its failure is printed once, and it is not tried again.
   uint32_t decoderFailed = 0;
+  // Where the channel's lines go (null: the console). They are all
+  // kNotice: the frame that a failed payload drops is counted once, by the
+  // context's "could not decode frame" line.
+  Reporter* reporter = nullptr;
 };
 
 // Sets the channel up: its output ring (decoders come with their first
-// payload). Returns true, or false after printing why (the channel is then
-// released).
+// payload). Returns true, or false after reporting why (the channel is
+// then released). Keeps channel->reporter.
 // REQUIRES: the channel is fresh or released.
 [[nodiscard]] bool rtpChannelInit(RtpChannel* channel);
 
@@ -67,7 +72,7 @@ void rtpChannelRelease(RtpChannel* channel);
 // A-law bytes. `erasure` is the frame's G.729 erasure flag. Returns 0 or 1
 // (the quiet flag of the last unit; 1 for an empty block-codec payload),
 // kRtpDropped, kRtpUnsupported or kRtpNoDecoder. Every
-// problem is printed; a non-negative result and the type are remembered in
+// problem is reported; a non-negative result and the type are remembered in
 // the channel, a negative one clears the channel's codec type.
 // REQUIRES: rtpChannelInit succeeded; payload holds `length` bytes.
 [[nodiscard]] int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,

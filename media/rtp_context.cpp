@@ -4,7 +4,7 @@
 #include <new>
 
 #include "codecs/g711.h"
-#include "support/console_report.h"
+#include "support/reporter.h"
 
 namespace {
 
@@ -22,22 +22,29 @@ void releaseContext(RtpContext* context) {
 
 }  // namespace
 
-RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode) {
+RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode,
+                             Reporter* reporter) {
   auto* context = new (std::nothrow) RtpContext;
   if (context == nullptr) {
-    consoleReport("could not allocate %d bytes memory for RTP context\r\n",
-                  static_cast<int32_t>(sizeof(RtpContext)));
+    reportLine(reporter, ReportKind::kNotice,
+               "could not allocate %d bytes memory for RTP context",
+               static_cast<int32_t>(sizeof(RtpContext)));
     return nullptr;
   }
+  context->reporter = reporter;
+  context->input.reporter = reporter;
+  context->channel[0].reporter = reporter;
+  context->channel[1].reporter = reporter;
   if (!rtpChannelInit(&context->channel[0]) ||
       !rtpChannelInit(&context->channel[1])) {
-    consoleReport("could not initialize channel\r\n");
+    reportLine(reporter, ReportKind::kNotice, "could not initialize channel");
     releaseContext(context);
     return nullptr;
   }
   if (ringInit(&context->input.ring, kRtpInputRingSize) != 0) {
-    consoleReport("could not initialize ring buffer of size %d\r\n",
-                  kRtpInputRingSize);
+    reportLine(reporter, ReportKind::kNotice,
+               "could not initialize ring buffer of size %d",
+               kRtpInputRingSize);
     releaseContext(context);
     return nullptr;
   }
@@ -57,7 +64,7 @@ int32_t rtpContextDecodeFrame(RtpContext* context) {
   const int32_t headerLength = context->mode == kRtpModeFramed ? 1 : 2;
   const FrameBuffer& frame = context->frame;
   if (frame.length < headerLength) {
-    consoleReport("missing control byte\r\n");
+    reportLine(context->reporter, ReportKind::kNotice, "missing control byte");
     return kRtpDropped;
   }
   const uint8_t control = frame.bytes[0];
@@ -160,7 +167,8 @@ RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
     }
     const int32_t result = rtpContextDecodeFrame(context);
     if (result < 0) {
-      consoleReport("could not decode frame (ret=%d\r\n", result);
+      reportLine(context->reporter, ReportKind::kFrameDropped,
+                 "could not decode frame (ret=%d", result);
       if (result == kRtpUnsupported) {
         undecodable = true;
         context->undecodableMet = true;

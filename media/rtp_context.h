@@ -8,7 +8,9 @@
 // Apart from a G.726 decoder opened when a direction changes to a G.726 rate,
 // nothing is allocated after creation.
 //
-// Every problem is printed on the console through consoleReport.
+// Every problem is reported, one line each, to the context's reporter: a
+// dropped frame (bad check bytes, a short or long frame, a frame that could
+// not be decoded) as kFrameDropped, anything else as kNotice.
 //
 // Thread-safety: none; a context is used by the one thread that reads the
 // owning source.
@@ -56,14 +58,17 @@ struct RtpContext {
   // Set once a frame with an unsupported codec type was met; reported again
   // by the read that ends the input.
   bool undecodableMet = false;
+  Reporter* reporter = nullptr;  // null: the console
 };
 
 // Creates a context for `mode` (6 or 7) that pulls through `pull` with
-// `userData`. Returns nullptr after printing why. The caller owns the
-// result and releases it with rtpContextDestroy.
-// REQUIRES: pull is not null; userData outlives the context.
+// `userData` and reports to `reporter` (null: the console). Returns nullptr
+// after reporting why. The caller owns the result and releases it with
+// rtpContextDestroy.
+// REQUIRES: pull is not null; userData and *reporter outlive the context.
 [[nodiscard]] RtpContext* rtpContextCreate(RtpPull pull, void* userData,
-                                           int32_t mode);
+                                           int32_t mode,
+                                           Reporter* reporter = nullptr);
 
 // Delivers up to `capacity` bytes (a whole number of two-byte frames) of
 // interleaved A-law into `buffer` and their number in *count. Results:

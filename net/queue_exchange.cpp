@@ -1,5 +1,6 @@
 #include "net/queue_exchange.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/debug_trace.h"
@@ -13,10 +14,41 @@ bool stopSet(const std::atomic<int32_t>* stop) {
   return stop != nullptr && stop->load() != 0;
 }
 
+NetStatus listFailure(NetError error) {
+  NetStatus status = netStatusOf(error);
+  status.phase = NetPhase::kListing;
+  return status;
+}
+
+// Collects the offered names from the pieces of the list.
+struct NameCollector {
+  std::vector<std::string>* names;
+  bool collecting = false;  // the current line is being kept
+};
+
+void collectName(void* context, const char* piece, int32_t length,
+                 bool atLineStart) {
+  auto* collector = static_cast<NameCollector*>(context);
+  std::vector<std::string>* names = collector->names;
+  size_t text = static_cast<size_t>(length);
+  while (text > 0 && (piece[text - 1] == '\n' || piece[text - 1] == '\r')) {
+    --text;
+  }
+  if (atLineStart) {
+    collector->collecting = text > 0 && names->size() < kQueueOfferedNames;
+    if (collector->collecting) names->emplace_back();
+  }
+  if (!collector->collecting) return;
+  std::string& name = names->back();
+  if (name.size() < kQueueOfferedName) {
+    name.append(piece, std::min(text, kQueueOfferedName - name.size()));
+  }
+}
+
 }  // namespace
 
-Result queueListRead(NetSocket* connection, QueueListPiece onPiece,
-                     void* context, const std::atomic<int32_t>* stop) {
+NetStatus queueListRead(NetSocket* connection, QueueListPiece onPiece,
+                        void* context, const std::atomic<int32_t>* stop) {
   debugTrace("entering read loop for queue list...\n");
   char line[kQueueLineBuffer];
   // A piece that does not end in a line feed is continued by the next one;
@@ -25,30 +57,42 @@ Result queueListRead(NetSocket* connection, QueueListPiece onPiece,
   for (;;) {
     if (stopSet(stop)) {
       debugTrace("stop requested, leaving read loop...\n");
-      return kResultNetwork;
+      return listFailure(NetError::kStopped);
     }
     const int32_t length = netReadLine(line, kQueueLineBuffer, connection);
     if (length == kNetStopped) {
       debugTrace("stop requested, leaving read loop...\n");
-      return kResultNetwork;
+      return listFailure(NetError::kStopped);
     }
-    if (length < 0 || length == kNetLineClosed) {
+    if (length == kNetLineClosed) {
       debugTrace("remote disconnect\n");
-      return kResultNetwork;
+      return listFailure(NetError::kClosed);
+    }
+    if (length < 0) {
+      debugTrace("remote disconnect\n");
+      NetStatus status = netSocketStatus(connection);
+      if (!status.failed()) status.error = NetError::kClosed;
+      status.phase = NetPhase::kListing;
+      return status;
     }
     if (atLineStart && length == kQueueListEndLength &&
         std::memcmp(line, kQueueListEnd, kQueueListEndLength) == 0) {
-      return kResultOk;
+      return NetStatus{};
     }
     if (onPiece != nullptr) onPiece(context, line, length, atLineStart);
     atLineStart = length > 0 && line[length - 1] == '\n';
   }
 }
 
-Result queueExchange(NetSocket* connection, const char* queueName,
-                     const std::atomic<int32_t>* stop) {
-  const Result listed = queueListRead(connection, nullptr, nullptr, stop);
-  if (listed != kResultOk) return listed;
+NetStatus queueExchange(NetSocket* connection, const char* queueName,
+                        const std::atomic<int32_t>* stop,
+                        std::vector<std::string>* offered) {
+  if (offered != nullptr) offered->clear();
+  NameCollector collector{offered};
+  const NetStatus listed =
+      queueListRead(connection, offered != nullptr ? collectName : nullptr,
+                    &collector, stop);
+  if (listed.failed()) return listed;
   debugTrace("sending queue name %s...\n", queueName);
   const size_t nameLength = std::strlen(queueName);
   // A name longer than one send allows is cut; the command line cannot
@@ -61,11 +105,14 @@ Result queueExchange(NetSocket* connection, const char* queueName,
               sendLength) != sendLength ||
       netSend(connection, reinterpret_cast<const uint8_t*>("\r\n"), 2) != 2) {
     debugTrace("could not send queue name\n");
-    return kResultNetwork;
+    NetStatus status = netSocketStatus(connection);
+    if (!status.failed()) status.error = NetError::kClosed;
+    status.phase = NetPhase::kSendingName;
+    return status;
   }
   if (stopSet(stop)) {
     debugTrace("stop requested, leaving read loop...\n");
-    return kResultNetwork;
+    return netStatusOf(NetError::kStopped);
   }
-  return kResultOk;
+  return NetStatus{};
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/socket.h"
 #include "net/socket_posix.h"
@@ -64,25 +65,29 @@ struct ListCase {
   std::string stream;  // the service's bytes, then it closes its side
   bool ends;           // the list ends (else the exchange fails)
   std::string audio;   // what follows the end marker
+  std::vector<std::string> offered = {};
 };
 
 TEST_F(QueueExchangeTest, OnlyAWholeEndLineEndsTheList) {
   const std::string longLine(1500, 'q');
   const ListCase cases[] = {
       {"list then audio in the same segment",
-       "queue1\r\nsales\r\n[End]\r\n\xD5\x55", true, "\xD5\x55"},
+       "queue1\r\n\r\nsales\n[End]\r\n\xD5\x55", true, "\xD5\x55",
+       {"queue1", "sales"}},
       {"empty list", "[End]\r\n", true, ""},
       {"bare line feed", "[End]\n", false, ""},
       {"leading space", " [End]\r\n", false, ""},
       {"trailing space", "[End] \r\n", false, ""},
       {"other case", "[END]\r\n", false, ""},
-      {"long line first", longLine + "\r\n[End]\r\nA", true, "A"},
+      {"long line first", longLine + "\r\n[End]\r\nA", true, "A",
+       {std::string(kQueueOfferedName, 'q')}},
       // Cut into pieces of 1023, this line's last piece is "[End]\r\n":
       // still only the tail of a longer line.
       {"end marker as the tail of a long line",
        std::string(1023, 'q') + "[End]\r\nB", false, ""},
       {"tail of a long line, then the real end",
-       std::string(2046, 'q') + "[End]\r\n[End]\r\nC", true, "C"},
+       std::string(2046, 'q') + "[End]\r\n[End]\r\nC", true, "C",
+       {std::string(kQueueOfferedName, 'q')}},
       {"closed in the middle of the list", "queue1\r\n[En", false, ""},
       {"closed before anything", "", false, ""},
   };
@@ -92,13 +97,20 @@ TEST_F(QueueExchangeTest, OnlyAWholeEndLineEndsTheList) {
     SetUp();
     serviceSends(c.stream);
     shutdown(service_, SHUT_WR);
-    const Result result = queueExchange(socket_, "sales", &stop_);
+    std::vector<std::string> offered;
+    const NetStatus result =
+        queueExchange(socket_, "sales", &stop_, &offered);
     if (c.ends) {
-      EXPECT_EQ(result, kResultOk);
+      EXPECT_FALSE(result.failed());
       EXPECT_EQ(clientSent(), "sales\r\n");
       EXPECT_EQ(audioAfter(), c.audio);
+      EXPECT_EQ(offered, c.offered);
     } else {
-      EXPECT_EQ(result, kResultNetwork);
+      // The service closed its side before the end of the list.
+      EXPECT_EQ(result.error, NetError::kClosed);
+      EXPECT_EQ(netStatusReason(result),
+                "the service closed the connection while sending the queue "
+                "list");
       EXPECT_EQ(clientSent(), "") << "the name went out before the end";
     }
   }
@@ -106,7 +118,7 @@ TEST_F(QueueExchangeTest, OnlyAWholeEndLineEndsTheList) {
 
 TEST_F(QueueExchangeTest, NameIsSentAsGiven) {
   serviceSends("[End]\r\n");
-  ASSERT_EQ(queueExchange(socket_, "Sales Team/2", &stop_), kResultOk);
+  ASSERT_FALSE(queueExchange(socket_, "Sales Team/2", &stop_).failed());
   EXPECT_EQ(clientSent(), "Sales Team/2\r\n");
 }
 
@@ -117,15 +129,16 @@ TEST_F(QueueExchangeTest, FailedSendOfTheNameFailsTheExchange) {
   ::close(service_);
   service_ = -1;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(queueExchange(socket_, "sales", &stop_), kResultNetwork);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("send failed"),
-            std::string::npos);
+  const NetStatus result = queueExchange(socket_, "sales", &stop_);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("send failed"), 0u);
+  EXPECT_EQ(netStatusReason(result),
+            "Broken pipe while the queue name was sent");
 }
 
 TEST_F(QueueExchangeTest, StopBeforeTheFirstLineReadsNothing) {
   serviceSends("[End]\r\n");
   stop_.store(1);
-  EXPECT_EQ(queueExchange(socket_, "sales", &stop_), kResultNetwork);
+  EXPECT_EQ(queueExchange(socket_, "sales", &stop_).error, NetError::kStopped);
   EXPECT_EQ(clientSent(), "");
   // The list is still there: nothing was taken from the connection.
   EXPECT_EQ(netWait(socket_, 0), 1);
@@ -138,7 +151,7 @@ TEST_F(QueueExchangeTest, StopWhileTheServiceStallsEndsPromptly) {
     stop_.store(1);
   });
   const Clock::time_point start = Clock::now();
-  EXPECT_EQ(queueExchange(socket_, "sales", &stop_), kResultNetwork);
+  EXPECT_EQ(queueExchange(socket_, "sales", &stop_).error, NetError::kStopped);
   const double tookMs =
       std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   stopper.join();

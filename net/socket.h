@@ -26,6 +26,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "net/net_status.h"
+#include "support/reporter.h"
+
 struct NetSocket;
 
 // Results shared by the operations below. Success is 0 or positive (a
@@ -51,20 +54,20 @@ constexpr NetResult kNetLineClosed = 0x10000;
 constexpr int32_t kNetLineReaderBytes = 128;
 
 // Creates a TCP socket bound to 0.0.0.0 port 0 with SO_REUSEADDR and
-// TCP_NODELAY set. Returns nullptr on failure; a refused option prints
-// "setsockopt failed, error=%d\r\n", a refused bind "bind failed with
-// %d\r\n" (both with the system's error code); a failed socket() prints
-// nothing.
-NetSocket* netCreate4();
+// TCP_NODELAY set. Returns nullptr on failure; a refused option reports
+// "setsockopt failed, error=%d", a refused bind "bind failed with %d" (both
+// with the system's error code) to `reporter` (null: the console); a failed
+// socket() reports nothing.
+NetSocket* netCreate4(Reporter* reporter = nullptr);
 
 // As netCreate4 for a dual-stack IPv6 socket (IPV6_V6ONLY cleared) bound to
 // [::] port 0, so that it also reaches IPv4 peers.
-NetSocket* netCreate6();
+NetSocket* netCreate6(Reporter* reporter = nullptr);
 
 // Connects to `host` (a name or a numeric address) at `port`. First the
 // resolver path: an IPv6 look-up with IPv4 names and literals mapped
 // (AI_V4MAPPED) and a connect of a dual-stack socket to its first address;
-// a failed look-up prints "error %d: %s\r\n" with the resolver's code and
+// a failed look-up reports "error %d: %s" with the resolver's code and
 // text. When that path yields no connection,
 // the IPv4 path: an IPv4 look-up and a connect to its first address,
 // silently. Returns the connected socket, or nullptr: also at once when
@@ -72,9 +75,20 @@ NetSocket* netCreate6();
 // 16 bits), and when `stop` became nonzero while looking up or connecting
 // (a look-up is then left to finish on its own thread).
 // `stop` (may be null) is kept by the socket; see the header comment.
-// REQUIRES: *stop outlives the socket.
+// Lines go to `reporter` (null: the console), which the socket keeps for
+// its later lines. On failure *status (may be null) tells why: the
+// resolver path's reason, or the IPv4 path's when the first path made no
+// look-up; kStopped after a stop.
+// REQUIRES: *stop and *reporter outlive the socket.
 [[nodiscard]] NetSocket* netConnect(const char* host, int32_t port,
-                                    const std::atomic<int32_t>* stop = nullptr);
+                                    const std::atomic<int32_t>* stop = nullptr,
+                                    Reporter* reporter = nullptr,
+                                    NetStatus* status = nullptr);
+
+// Why the socket's last failed wait, receive or send failed (kNone while
+// none failed; kUrgent after netWait found urgent data; kStopped after a
+// stop); phase kConnecting, which the caller replaces.
+NetStatus netSocketStatus(const NetSocket* socket);
 
 // Waits at most `timeoutMs` for the socket to become readable (bytes, the
 // peer's close, or an error to collect). Returns 1 readable; 0 time-out or
@@ -106,8 +120,8 @@ NetSocket* netCreate6();
 
 // Sends all `length` bytes (0 or less: returns 0 without sending). A
 // vanished peer never raises a signal. Returns the number sent, kNetNoSocket,
-// kNetStopped, or kNetFailed after printing "send failed, returned %d
-// (errno=%d) while sending to %s/%s\r\n" with the failing call's result,
+// kNetStopped, or kNetFailed after reporting "send failed, returned %d
+// (errno=%d) while sending to %s/%s" with the failing call's result,
 // the system's error code, and the peer's host and service.
 [[nodiscard]] NetResult netSend(NetSocket* socket, const uint8_t* bytes,
                                 int32_t length);

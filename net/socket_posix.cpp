@@ -28,7 +28,6 @@
 
 #include "net/socket.h"
 #include "net/socket_shared.h"
-#include "support/console_report.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
 #include "support/mutex.h"
@@ -39,6 +38,9 @@ struct NetSocket {
   int handle = -1;
   std::atomic<bool> closed{false};
   const std::atomic<int32_t>* stop = nullptr;
+  Reporter* reporter = nullptr;
+  // The last failure of a wait, receive or send.
+  NetStatus failure;
 
   sockaddr_storage local{};
   int32_t localLength = 0;
@@ -62,19 +64,82 @@ void platformSocketsUnused() {}
 // --- System errors --------------------------------------------------------
 
 // The one place that decides what a failed system call means here.
-enum class Failure {
+enum class ErrorClass {
   kRetry,       // interrupted by a signal: call again
   kWouldBlock,  // a non-blocking call found nothing to do yet
   kFailed,      // a real failure: the operation returns kNetFailed
 };
 
-Failure classifyErrno(int error) {
-  if (error == EINTR) return Failure::kRetry;
+ErrorClass classifyErrno(int error) {
+  if (error == EINTR) return ErrorClass::kRetry;
   if (error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS ||
       error == EALREADY) {
-    return Failure::kWouldBlock;
+    return ErrorClass::kWouldBlock;
   }
-  return Failure::kFailed;
+  return ErrorClass::kFailed;
+}
+
+// The reason of a system error code; the codes of a failed connection or
+// transfer have values of their own, with the same words on every platform.
+NetStatus statusOfErrno(int error) {
+  NetStatus status;
+  switch (error) {
+    case ECONNREFUSED:
+      status.error = NetError::kRefused;
+      break;
+    case ETIMEDOUT:
+      status.error = NetError::kTimedOut;
+      break;
+    case EHOSTUNREACH:
+      status.error = NetError::kHostUnreachable;
+      break;
+    case ENETUNREACH:
+      status.error = NetError::kNetUnreachable;
+      break;
+    case ECONNRESET:
+      status.error = NetError::kReset;
+      break;
+    case ECONNABORTED:
+      status.error = NetError::kAborted;
+      break;
+    case EPIPE:
+      status.error = NetError::kBrokenPipe;
+      break;
+    default:
+      status.error = NetError::kSystem;
+      status.systemText = std::strerror(error);
+      break;
+  }
+  return status;
+}
+
+// The reason of a resolver result other than 0.
+NetStatus statusOfLookup(int code, int error) {
+  NetStatus status;
+  switch (code) {
+    case EAI_NONAME:
+      status.error = NetError::kUnknownHost;
+      break;
+    case EAI_AGAIN:
+      status.error = NetError::kNameTryAgain;
+      break;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      status.error = NetError::kNoAddress;
+      break;
+#endif
+    case EAI_SYSTEM:
+      return statusOfErrno(error);
+    default:
+      status.error = NetError::kSystem;
+      status.systemText = gai_strerror(code);
+      break;
+  }
+  return status;
+}
+
+void recordFailure(NetSocket* socket, const NetStatus& status) {
+  socket->failure = status;
 }
 
 // --- Helpers ----------------------------------------------------------------
@@ -101,13 +166,19 @@ NetSocket* newRegisteredSocket() {
 // flag when the socket has one. Returns 1 ready, kNetStopped, kNetFailed.
 NetResult waitReady(NetSocket* socket, short events) {
   for (;;) {
-    if (stopRequested(socket)) return kNetStopped;
+    if (stopRequested(socket)) {
+      recordFailure(socket, netStatusOf(NetError::kStopped));
+      return kNetStopped;
+    }
     if (socket->closed.load()) return kNetNoSocket;
     pollfd entry{socket->handle, events, 0};
     const int ready =
         poll(&entry, 1, socket->stop != nullptr ? kStopPollMs : -1);
     if (ready > 0) return 1;
-    if (ready < 0 && classifyErrno(errno) != Failure::kRetry) return kNetFailed;
+    if (ready < 0 && classifyErrno(errno) != ErrorClass::kRetry) {
+      recordFailure(socket, statusOfErrno(errno));
+      return kNetFailed;
+    }
   }
 }
 
@@ -195,41 +266,54 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
 }
 
 // Connects without blocking beyond what the stop flag allows. Returns true
-// when connected.
-bool connectWatchingStop(NetSocket* socket) {
+// when connected, else false with *status telling why.
+bool connectWatchingStop(NetSocket* socket, NetStatus* status) {
   const int flags = fcntl(socket->handle, F_GETFL);
   if (flags < 0 || fcntl(socket->handle, F_SETFL, flags | O_NONBLOCK) < 0) {
+    *status = statusOfErrno(errno);
     return false;
   }
   bool connected = ::connect(socket->handle,
                              reinterpret_cast<const sockaddr*>(&socket->peer),
                              static_cast<socklen_t>(socket->peerLength)) == 0;
+  int error = connected ? 0 : errno;
   // An interrupted non-blocking connect goes on in the background, like one
   // in progress.
-  if (!connected && classifyErrno(errno) != Failure::kFailed) {
-    if (waitReady(socket, POLLOUT) == 1) {
-      int error = 0;
+  if (!connected && classifyErrno(error) != ErrorClass::kFailed) {
+    const NetResult ready = waitReady(socket, POLLOUT);
+    if (ready == 1) {
       socklen_t length = sizeof(error);
-      connected = getsockopt(socket->handle, SOL_SOCKET, SO_ERROR, &error,
-                             &length) == 0 &&
-                  error == 0;
+      if (getsockopt(socket->handle, SOL_SOCKET, SO_ERROR, &error, &length) !=
+          0) {
+        error = errno;
+      }
+      connected = error == 0;
+    } else if (ready == kNetStopped) {
+      status->error = NetError::kStopped;
+    } else {
+      error = errno;
     }
   }
+  if (!connected && !status->failed()) *status = statusOfErrno(error);
   // The connection is used with blocking calls from here on.
-  if (fcntl(socket->handle, F_SETFL, flags) < 0) return false;
+  if (fcntl(socket->handle, F_SETFL, flags) < 0) {
+    if (connected) *status = statusOfErrno(errno);
+    return false;
+  }
   return connected;
 }
 
 // The last step of both connect paths: connect to the stored peer and learn
 // the local address. Releases the socket on failure.
-NetSocket* finishConnect(NetSocket* socket) {
-  if (!connectWatchingStop(socket)) {
+NetSocket* finishConnect(NetSocket* socket, NetStatus* status) {
+  if (!connectWatchingStop(socket, status)) {
     netDestroy(socket);
     return nullptr;
   }
   socklen_t length = sizeof(socket->local);
   if (getsockname(socket->handle, reinterpret_cast<sockaddr*>(&socket->local),
                   &length) != 0) {
+    *status = statusOfErrno(errno);
     netDestroy(socket);
     return nullptr;
   }
@@ -237,9 +321,10 @@ NetSocket* finishConnect(NetSocket* socket) {
   return socket;
 }
 
-NetSocket* createBound(int family) {
+NetSocket* createBound(int family, Reporter* reporter) {
   NetSocket* socket = newRegisteredSocket();
   if (socket == nullptr) return nullptr;
+  socket->reporter = reporter;
   socket->handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (socket->handle < 0) {
     netDestroy(socket);
@@ -259,7 +344,8 @@ NetSocket* createBound(int family) {
   }
   if (!optionsSet) {
     const int error = errno;
-    consoleReport("setsockopt failed, error=%d\r\n", error);
+    reportLine(reporter, ReportKind::kNotice, "setsockopt failed, error=%d",
+               error);
     netDestroy(socket);
     return nullptr;
   }
@@ -279,7 +365,7 @@ NetSocket* createBound(int family) {
   if (bind(socket->handle, reinterpret_cast<const sockaddr*>(&any),
            anyLength) != 0) {
     const int error = errno;
-    consoleReport("bind failed with %d\r\n", error);
+    reportLine(reporter, ReportKind::kNotice, "bind failed with %d", error);
     netDestroy(socket);
     return nullptr;
   }
@@ -289,9 +375,10 @@ NetSocket* createBound(int family) {
 // The resolver path: an IPv6 look-up in which IPv4 names and literals come
 // back as IPv4-mapped addresses, a dual-stack socket, the first address.
 NetSocket* connectResolved(const char* host, int32_t port,
-                           const std::atomic<int32_t>* stop) {
-  NetSocket* socket = netCreate6();
-  if (socket == nullptr) socket = netCreate4();
+                           const std::atomic<int32_t>* stop,
+                           Reporter* reporter, NetStatus* status) {
+  NetSocket* socket = netCreate6(reporter);
+  if (socket == nullptr) socket = netCreate4(reporter);
   if (socket == nullptr) return nullptr;
   socket->stop = stop;
   char service[16];
@@ -302,14 +389,16 @@ NetSocket* connectResolved(const char* host, int32_t port,
   hints.ai_flags = AI_V4MAPPED;
   const Lookup found = lookUp(host, service, hints, stop);
   if (found.stopped) {
+    status->error = NetError::kStopped;
     netDestroy(socket);
     return nullptr;
   }
   if (found.code != 0) {
     netDestroy(socket);
-    consoleReport("error %d: %s\r\n", found.code,
-                  found.code == EAI_SYSTEM ? std::strerror(found.error)
-                                           : gai_strerror(found.code));
+    reportLine(reporter, ReportKind::kNotice, "error %d: %s", found.code,
+               found.code == EAI_SYSTEM ? std::strerror(found.error)
+                                        : gai_strerror(found.code));
+    *status = statusOfLookup(found.code, found.error);
     return nullptr;
   }
   const addrinfo* first = found.results.get();
@@ -318,13 +407,14 @@ NetSocket* connectResolved(const char* host, int32_t port,
                             : sizeof(socket->peer);
   std::memcpy(&socket->peer, first->ai_addr, length);
   socket->peerLength = static_cast<int32_t>(length);
-  return finishConnect(socket);
+  return finishConnect(socket, status);
 }
 
 // The IPv4 path: an IPv4 look-up and its first address; fails silently.
 NetSocket* connectIpv4(const char* host, int32_t port,
-                       const std::atomic<int32_t>* stop) {
-  NetSocket* socket = netCreate4();
+                       const std::atomic<int32_t>* stop, Reporter* reporter,
+                       NetStatus* status) {
+  NetSocket* socket = netCreate4(reporter);
   if (socket == nullptr) return nullptr;
   socket->stop = stop;
   addrinfo hints{};
@@ -332,6 +422,8 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   hints.ai_socktype = SOCK_STREAM;
   const Lookup found = lookUp(host, nullptr, hints, stop);
   if (found.stopped || found.code != 0) {
+    *status = found.stopped ? netStatusOf(NetError::kStopped)
+                            : statusOfLookup(found.code, found.error);
     netDestroy(socket);
     return nullptr;
   }
@@ -341,7 +433,7 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   address->sin_addr =
       reinterpret_cast<const sockaddr_in*>(found.results->ai_addr)->sin_addr;
   socket->peerLength = sizeof(sockaddr_in);
-  return finishConnect(socket);
+  return finishConnect(socket, status);
 }
 
 void reportSendFailure(const NetSocket* socket, const char* message,
@@ -355,8 +447,9 @@ void reportSendFailure(const NetSocket* socket, const char* message,
     host[0] = '\0';
     service[0] = '\0';
   }
-  consoleReport("%s, returned %d (errno=%d) while sending to %s/%s\r\n",
-                message, result, error, host, service);
+  reportLine(socket->reporter, ReportKind::kNotice,
+             "%s, returned %d (errno=%d) while sending to %s/%s", message,
+             result, error, host, service);
 }
 
 // Fills the line reader with what one receive delivers. Returns the count,
@@ -376,21 +469,48 @@ NetResult refillLineReader(NetSocket* socket) {
 
 void netSetLookup(NetLookup lookup) { lookupFunction.store(lookup); }
 
-NetSocket* netCreate4() { return createBound(AF_INET); }
+NetSocket* netCreate4(Reporter* reporter) {
+  return createBound(AF_INET, reporter);
+}
 
-NetSocket* netCreate6() { return createBound(AF_INET6); }
+NetSocket* netCreate6(Reporter* reporter) {
+  return createBound(AF_INET6, reporter);
+}
 
 NetSocket* netConnect(const char* host, int32_t port,
-                      const std::atomic<int32_t>* stop) {
+                      const std::atomic<int32_t>* stop, Reporter* reporter,
+                      NetStatus* status) {
+  NetStatus ignored;
+  if (status == nullptr) status = &ignored;
+  *status = NetStatus{};
   if (host == nullptr || port < 1 || port > 65535) {
     debugTrace("no connection to %s:%d: invalid host or port\n",
                host != nullptr ? host : "(none)", port);
+    status->error = host == nullptr ? NetError::kNoHost : NetError::kBadPort;
     return nullptr;
   }
-  NetSocket* socket = connectResolved(host, port, stop);
+  NetSocket* socket = connectResolved(host, port, stop, reporter, status);
   if (socket != nullptr) return socket;
-  if (stop != nullptr && stop->load() != 0) return nullptr;
-  return connectIpv4(host, port, stop);
+  if (stop != nullptr && stop->load() != 0) {
+    *status = netStatusOf(NetError::kStopped);
+    return nullptr;
+  }
+  NetStatus second;
+  socket = connectIpv4(host, port, stop, reporter, &second);
+  if (socket != nullptr) {
+    *status = NetStatus{};
+  } else if (!status->failed()) {
+    *status = second;
+    if (!status->failed()) {
+      *status = NetStatus{NetError::kSystem, NetPhase::kConnecting,
+                          "no socket could be created"};
+    }
+  }
+  return socket;
+}
+
+NetStatus netSocketStatus(const NetSocket* socket) {
+  return socket != nullptr ? socket->failure : NetStatus{};
 }
 
 NetSocket* netAdoptDescriptor(int descriptor,
@@ -422,11 +542,19 @@ NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
   pollfd entry{socket->handle, POLLIN | POLLPRI, 0};
   const int ready = poll(&entry, 1, timeoutMs);
   if (ready < 0) {
-    return classifyErrno(errno) == Failure::kRetry ? 0 : kNetWaitFailed;
+    if (classifyErrno(errno) == ErrorClass::kRetry) return 0;
+    recordFailure(socket, statusOfErrno(errno));
+    return kNetWaitFailed;
   }
   if (ready == 0) return 0;
-  if ((entry.revents & POLLNVAL) != 0) return kNetWaitFailed;
-  if ((entry.revents & POLLPRI) != 0) return kNetWaitExceptional;
+  if ((entry.revents & POLLNVAL) != 0) {
+    recordFailure(socket, statusOfErrno(EBADF));
+    return kNetWaitFailed;
+  }
+  if ((entry.revents & POLLPRI) != 0) {
+    recordFailure(socket, netStatusOf(NetError::kUrgent));
+    return kNetWaitExceptional;
+  }
   // A closed or failed connection counts as readable: the receive that
   // follows reports it.
   if ((entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0) return 1;
@@ -448,7 +576,10 @@ NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
     const ssize_t received =
         recv(socket->handle, buffer, static_cast<size_t>(size), 0);
     if (received >= 0) return static_cast<int32_t>(received);
-    if (classifyErrno(errno) != Failure::kRetry) return kNetFailed;
+    if (classifyErrno(errno) != ErrorClass::kRetry) {
+      recordFailure(socket, statusOfErrno(errno));
+      return kNetFailed;
+    }
   }
 }
 
@@ -475,14 +606,15 @@ NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
     }
     if (result == 0) break;
     const int error = errno;
-    const Failure failure = classifyErrno(error);
-    if (failure == Failure::kRetry) continue;
-    if (failure == Failure::kWouldBlock) {
+    const ErrorClass failure = classifyErrno(error);
+    if (failure == ErrorClass::kRetry) continue;
+    if (failure == ErrorClass::kWouldBlock) {
       const NetResult ready = waitReady(socket, POLLOUT);
       if (ready == kNetStopped || ready == kNetNoSocket) return ready;
       if (ready == 1) continue;
     }
     reportSendFailure(socket, "send failed", kNetFailed, error);
+    recordFailure(socket, statusOfErrno(error));
     return kNetFailed;
   }
   return sent;

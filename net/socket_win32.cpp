@@ -31,7 +31,6 @@
 
 #include "net/socket.h"
 #include "net/socket_shared.h"
-#include "support/console_report.h"
 #include "support/crash_handler.h"
 #include "support/debug_trace.h"
 #include "support/mutex.h"
@@ -44,6 +43,9 @@ struct NetSocket {
   HANDLE wakeEvent = nullptr;  // manual reset; set by netClose
   std::atomic<bool> closed{false};
   const std::atomic<int32_t>* stop = nullptr;
+  Reporter* reporter = nullptr;
+  // The last failure of a wait, receive or send.
+  NetStatus failure;
 
   sockaddr_storage local{};
   int32_t localLength = 0;
@@ -91,19 +93,77 @@ void platformSocketsUnused() { WSACleanup(); }
 // --- System errors --------------------------------------------------------
 
 // The one place that decides what a failed Windows Sockets call means here.
-enum class Failure {
+enum class ErrorClass {
   kRetry,       // interrupted: call again
   kWouldBlock,  // the non-blocking socket has nothing to do yet
   kFailed,      // a real failure: the operation returns kNetFailed
 };
 
-Failure classifyError(int error) {
-  if (error == WSAEINTR) return Failure::kRetry;
+ErrorClass classifyError(int error) {
+  if (error == WSAEINTR) return ErrorClass::kRetry;
   if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS ||
       error == WSAEALREADY) {
-    return Failure::kWouldBlock;
+    return ErrorClass::kWouldBlock;
   }
-  return Failure::kFailed;
+  return ErrorClass::kFailed;
+}
+
+// The system's text for an error or resolver code, on one line (the line
+// break that ends it becomes a space, which is dropped).
+std::string systemText(int code) {
+  char text[1024] = "";
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+          FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, static_cast<DWORD>(code),
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), nullptr);
+  if (length >= sizeof(text)) length = 0;
+  while (length > 0 && text[length - 1] == ' ') --length;
+  return std::string(text, length);
+}
+
+// The reason of a Windows Sockets or resolver error code, in the same words
+// as on Linux for the codes that have a value of their own.
+NetStatus statusOfError(int error) {
+  NetStatus status;
+  switch (error) {
+    case WSAECONNREFUSED:
+      status.error = NetError::kRefused;
+      break;
+    case WSAETIMEDOUT:
+      status.error = NetError::kTimedOut;
+      break;
+    case WSAEHOSTUNREACH:
+      status.error = NetError::kHostUnreachable;
+      break;
+    case WSAENETUNREACH:
+      status.error = NetError::kNetUnreachable;
+      break;
+    case WSAECONNRESET:
+      status.error = NetError::kReset;
+      break;
+    case WSAECONNABORTED:
+      status.error = NetError::kAborted;
+      break;
+    case WSAHOST_NOT_FOUND:  // also EAI_NONAME
+      status.error = NetError::kUnknownHost;
+      break;
+    case WSATRY_AGAIN:  // also EAI_AGAIN
+      status.error = NetError::kNameTryAgain;
+      break;
+    case WSANO_DATA:  // also EAI_NODATA
+      status.error = NetError::kNoAddress;
+      break;
+    default:
+      status.error = NetError::kSystem;
+      status.systemText = systemText(error);
+      break;
+  }
+  return status;
+}
+
+void recordFailure(NetSocket* socket, const NetStatus& status) {
+  socket->failure = status;
 }
 
 // --- Helpers ----------------------------------------------------------------
@@ -145,7 +205,10 @@ NetResult waitFor(NetSocket* socket, unsigned wanted, int32_t timeoutMs,
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   for (;;) {
-    if (watchStop && stopRequested(socket)) return kNetStopped;
+    if (watchStop && stopRequested(socket)) {
+      recordFailure(socket, netStatusOf(NetError::kStopped));
+      return kNetStopped;
+    }
     if (socket->closed.load()) return kNetNoSocket;
     // Clears the network event first: whatever happens after the select
     // below sets it again and ends the sleep.
@@ -163,7 +226,9 @@ NetResult waitFor(NetSocket* socket, unsigned wanted, int32_t timeoutMs,
     timeval now{0, 0};
     const int ready = select(0, &readSet, &writeSet, &exceptSet, &now);
     if (ready == SOCKET_ERROR) {
-      if (classifyError(WSAGetLastError()) == Failure::kRetry) continue;
+      const int error = WSAGetLastError();
+      if (classifyError(error) == ErrorClass::kRetry) continue;
+      recordFailure(socket, statusOfError(error));
       return kNetWaitFailed;
     }
     if (ready > 0) {
@@ -265,53 +330,57 @@ Lookup lookUp(const char* host, const char* service, const addrinfo& hints,
   return std::move(job->outcome);
 }
 
-// The system's text for a resolver code, on one line (the line break that
-// ends it becomes a space, which is dropped).
-std::string resolverText(int code) {
-  char text[1024] = "";
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-          FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      nullptr, static_cast<DWORD>(code),
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), nullptr);
-  if (length >= sizeof(text)) length = 0;
-  while (length > 0 && text[length - 1] == ' ') --length;
-  return std::string(text, length);
-}
-
 // Connects the event-select (non-blocking) socket, waiting as long as the
-// stop flag allows. Returns true when connected.
-bool connectWatchingStop(NetSocket* socket) {
+// stop flag allows. Returns true when connected, else false with *status
+// telling why.
+bool connectWatchingStop(NetSocket* socket, NetStatus* status) {
   if (::connect(socket->handle,
                 reinterpret_cast<const sockaddr*>(&socket->peer),
                 socket->peerLength) == 0) {
     return true;
   }
-  if (classifyError(WSAGetLastError()) == Failure::kFailed) return false;
+  const int started = WSAGetLastError();
+  if (classifyError(started) == ErrorClass::kFailed) {
+    *status = statusOfError(started);
+    return false;
+  }
   // A refused or failed connect shows in the exception set.
   unsigned found = 0;
-  if (waitFor(socket, kWritable | kExceptional, -1, socket->stop != nullptr,
-              &found) != 1 ||
-      (found & kWritable) == 0) {
+  const NetResult ready = waitFor(socket, kWritable | kExceptional, -1,
+                                  socket->stop != nullptr, &found);
+  if (ready == kNetStopped) {
+    status->error = NetError::kStopped;
+    return false;
+  }
+  if (ready != 1) {
+    *status = statusOfError(WSAGetLastError());
     return false;
   }
   int error = 0;
   int length = sizeof(error);
-  return getsockopt(socket->handle, SOL_SOCKET, SO_ERROR,
-                    reinterpret_cast<char*>(&error), &length) == 0 &&
-         error == 0;
+  if (getsockopt(socket->handle, SOL_SOCKET, SO_ERROR,
+                 reinterpret_cast<char*>(&error), &length) != 0) {
+    error = WSAGetLastError();
+  }
+  if (error == 0 && (found & kWritable) == 0) error = WSAECONNREFUSED;
+  if (error != 0) {
+    *status = statusOfError(error);
+    return false;
+  }
+  return true;
 }
 
 // The last step of both connect paths: connect to the stored peer and learn
 // the local address. Releases the socket on failure.
-NetSocket* finishConnect(NetSocket* socket) {
-  if (!connectWatchingStop(socket)) {
+NetSocket* finishConnect(NetSocket* socket, NetStatus* status) {
+  if (!connectWatchingStop(socket, status)) {
     netDestroy(socket);
     return nullptr;
   }
   int length = sizeof(socket->local);
   if (getsockname(socket->handle, reinterpret_cast<sockaddr*>(&socket->local),
                   &length) != 0) {
+    *status = statusOfError(WSAGetLastError());
     netDestroy(socket);
     return nullptr;
   }
@@ -335,9 +404,10 @@ bool openHandle(NetSocket* socket, int family) {
              0;
 }
 
-NetSocket* createBound(int family) {
+NetSocket* createBound(int family, Reporter* reporter) {
   NetSocket* socket = newRegisteredSocket();
   if (socket == nullptr) return nullptr;
+  socket->reporter = reporter;
   if (!openHandle(socket, family)) {
     netDestroy(socket);
     return nullptr;
@@ -359,7 +429,8 @@ NetSocket* createBound(int family) {
   }
   if (!optionsSet) {
     const int error = WSAGetLastError();
-    consoleReport("setsockopt failed, error=%d\r\n", error);
+    reportLine(reporter, ReportKind::kNotice, "setsockopt failed, error=%d",
+               error);
     netDestroy(socket);
     return nullptr;
   }
@@ -379,7 +450,7 @@ NetSocket* createBound(int family) {
   if (bind(socket->handle, reinterpret_cast<const sockaddr*>(&any),
            anyLength) != 0) {
     const int error = WSAGetLastError();
-    consoleReport("bind failed with %d\r\n", error);
+    reportLine(reporter, ReportKind::kNotice, "bind failed with %d", error);
     netDestroy(socket);
     return nullptr;
   }
@@ -389,9 +460,10 @@ NetSocket* createBound(int family) {
 // The resolver path: an IPv6 look-up in which IPv4 names and literals come
 // back as IPv4-mapped addresses, a dual-stack socket, the first address.
 NetSocket* connectResolved(const char* host, int32_t port,
-                           const std::atomic<int32_t>* stop) {
-  NetSocket* socket = netCreate6();
-  if (socket == nullptr) socket = netCreate4();
+                           const std::atomic<int32_t>* stop,
+                           Reporter* reporter, NetStatus* status) {
+  NetSocket* socket = netCreate6(reporter);
+  if (socket == nullptr) socket = netCreate4(reporter);
   if (socket == nullptr) return nullptr;
   socket->stop = stop;
   char service[16];
@@ -402,13 +474,15 @@ NetSocket* connectResolved(const char* host, int32_t port,
   hints.ai_flags = AI_V4MAPPED;
   Lookup found = lookUp(host, service, hints, stop);
   if (found.stopped) {
+    status->error = NetError::kStopped;
     netDestroy(socket);
     return nullptr;
   }
   if (found.code != 0) {
     netDestroy(socket);
-    consoleReport("error %d: %s\r\n", found.code,
-                  resolverText(found.code).c_str());
+    reportLine(reporter, ReportKind::kNotice, "error %d: %s", found.code,
+               systemText(found.code).c_str());
+    *status = statusOfError(found.code);
     return nullptr;
   }
   const addrinfo* first = found.results.get();
@@ -419,13 +493,14 @@ NetSocket* connectResolved(const char* host, int32_t port,
   socket->peerLength = static_cast<int32_t>(length);
   // Freed while the socket still keeps Windows Sockets started.
   found.results.reset();
-  return finishConnect(socket);
+  return finishConnect(socket, status);
 }
 
 // The IPv4 path: an IPv4 look-up and its first address; fails silently.
 NetSocket* connectIpv4(const char* host, int32_t port,
-                       const std::atomic<int32_t>* stop) {
-  NetSocket* socket = netCreate4();
+                       const std::atomic<int32_t>* stop, Reporter* reporter,
+                       NetStatus* status) {
+  NetSocket* socket = netCreate4(reporter);
   if (socket == nullptr) return nullptr;
   socket->stop = stop;
   addrinfo hints{};
@@ -433,6 +508,8 @@ NetSocket* connectIpv4(const char* host, int32_t port,
   hints.ai_socktype = SOCK_STREAM;
   Lookup found = lookUp(host, nullptr, hints, stop);
   if (found.stopped || found.code != 0) {
+    *status = found.stopped ? netStatusOf(NetError::kStopped)
+                            : statusOfError(found.code);
     netDestroy(socket);
     return nullptr;
   }
@@ -443,7 +520,7 @@ NetSocket* connectIpv4(const char* host, int32_t port,
       reinterpret_cast<const sockaddr_in*>(found.results->ai_addr)->sin_addr;
   socket->peerLength = sizeof(sockaddr_in);
   found.results.reset();
-  return finishConnect(socket);
+  return finishConnect(socket, status);
 }
 
 void reportSendFailure(const NetSocket* socket, const char* message,
@@ -457,8 +534,9 @@ void reportSendFailure(const NetSocket* socket, const char* message,
     host[0] = '\0';
     service[0] = '\0';
   }
-  consoleReport("%s, returned %d (errno=%d) while sending to %s/%s\r\n",
-                message, result, error, host, service);
+  reportLine(socket->reporter, ReportKind::kNotice,
+             "%s, returned %d (errno=%d) while sending to %s/%s", message,
+             result, error, host, service);
 }
 
 // Fills the line reader with what one receive delivers. Returns the count,
@@ -477,21 +555,48 @@ NetResult refillLineReader(NetSocket* socket) {
 
 }  // namespace
 
-NetSocket* netCreate4() { return createBound(AF_INET); }
+NetSocket* netCreate4(Reporter* reporter) {
+  return createBound(AF_INET, reporter);
+}
 
-NetSocket* netCreate6() { return createBound(AF_INET6); }
+NetSocket* netCreate6(Reporter* reporter) {
+  return createBound(AF_INET6, reporter);
+}
 
 NetSocket* netConnect(const char* host, int32_t port,
-                      const std::atomic<int32_t>* stop) {
+                      const std::atomic<int32_t>* stop, Reporter* reporter,
+                      NetStatus* status) {
+  NetStatus ignored;
+  if (status == nullptr) status = &ignored;
+  *status = NetStatus{};
   if (host == nullptr || port < 1 || port > 65535) {
     debugTrace("no connection to %s:%d: invalid host or port\n",
                host != nullptr ? host : "(none)", port);
+    status->error = host == nullptr ? NetError::kNoHost : NetError::kBadPort;
     return nullptr;
   }
-  NetSocket* socket = connectResolved(host, port, stop);
+  NetSocket* socket = connectResolved(host, port, stop, reporter, status);
   if (socket != nullptr) return socket;
-  if (stop != nullptr && stop->load() != 0) return nullptr;
-  return connectIpv4(host, port, stop);
+  if (stop != nullptr && stop->load() != 0) {
+    *status = netStatusOf(NetError::kStopped);
+    return nullptr;
+  }
+  NetStatus second;
+  socket = connectIpv4(host, port, stop, reporter, &second);
+  if (socket != nullptr) {
+    *status = NetStatus{};
+  } else if (!status->failed()) {
+    *status = second;
+    if (!status->failed()) {
+      *status = NetStatus{NetError::kSystem, NetPhase::kConnecting,
+                          "no socket could be created"};
+    }
+  }
+  return socket;
+}
+
+NetStatus netSocketStatus(const NetSocket* socket) {
+  return socket != nullptr ? socket->failure : NetStatus{};
 }
 
 NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
@@ -503,7 +608,10 @@ NetResult netWait(NetSocket* socket, int32_t timeoutMs) {
   // Closed while waiting: readable, the receive that follows reports it.
   if (ready == kNetNoSocket) return 1;
   if (ready <= 0) return ready;
-  if ((found & kExceptional) != 0) return kNetWaitExceptional;
+  if ((found & kExceptional) != 0) {
+    recordFailure(socket, netStatusOf(NetError::kUrgent));
+    return kNetWaitExceptional;
+  }
   // A closed or failed connection counts as readable as well.
   if ((found & kReadable) != 0) return 1;
   return kNetWaitNotReadable;
@@ -530,7 +638,9 @@ NetResult netReceive(NetSocket* socket, uint8_t* buffer, int32_t size) {
     const int received =
         recv(socket->handle, reinterpret_cast<char*>(buffer), size, 0);
     if (received >= 0) return received;
-    if (classifyError(WSAGetLastError()) == Failure::kFailed) {
+    const int error = WSAGetLastError();
+    if (classifyError(error) == ErrorClass::kFailed) {
+      recordFailure(socket, statusOfError(error));
       return kNetFailed;
     }
   }
@@ -559,9 +669,9 @@ NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
     }
     if (result == 0) break;
     const int error = WSAGetLastError();
-    const Failure failure = classifyError(error);
-    if (failure == Failure::kRetry) continue;
-    if (failure == Failure::kWouldBlock) {
+    const ErrorClass failure = classifyError(error);
+    if (failure == ErrorClass::kRetry) continue;
+    if (failure == ErrorClass::kWouldBlock) {
       unsigned found = 0;
       const NetResult ready =
           waitFor(socket, kWritable, -1, socket->stop != nullptr, &found);
@@ -569,6 +679,7 @@ NetResult netSend(NetSocket* socket, const uint8_t* bytes, int32_t length) {
       if (ready == 1) continue;
     }
     reportSendFailure(socket, "send failed", kNetFailed, error);
+    recordFailure(socket, statusOfError(error));
     return kNetFailed;
   }
   return sent;

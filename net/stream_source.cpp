@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "codecs/g711.h"
 #include "media/rtp_context.h"
@@ -36,7 +37,22 @@ struct StreamSourceState {
   // Framed modes only: decodes what streamSourcePull receives. Released by
   // destroy only, like the connection.
   RtpContext* decoder = nullptr;
+  // The service's address as given, and the first failure of the
+  // connection during the run.
+  std::string host;
+  int32_t port = 0;
+  NetStatus failure;
 };
+
+// Remembers why the connection failed (the first reason only).
+void noteFailure(StreamSourceState* state, NetResult result) {
+  NetStatus status = result == kNetWaitExceptional
+                         ? netStatusOf(NetError::kUrgent)
+                         : netSocketStatus(state->connection);
+  if (!status.failed()) return;  // closed by a stop
+  netStatusSet(&state->failure, status.error, NetPhase::kStreaming,
+               status.systemText);
+}
 
 // The one translation of socket results into source results: counts pass,
 // every failure is kResultNetwork.
@@ -89,7 +105,10 @@ Result streamWait(AudioEndpoint* endpoint, int32_t timeoutMs) {
   // Decoded audio waiting in the decoder is ready without a receive.
   if (state->decoder != nullptr && rtpContextPending(state->decoder)) return 1;
   const NetResult ready = netWaitReadable(state->connection, timeoutMs);
-  if (ready < 0) debugTrace("socket select error (%d)...\n", ready);
+  if (ready < 0) {
+    debugTrace("socket select error (%d)...\n", ready);
+    noteFailure(state, ready);
+  }
   return sourceResultOf(ready);
 }
 
@@ -109,6 +128,7 @@ Result streamRead(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
     const NetResult received =
         netReceive(state->connection, state->ahead, kReadAheadBytes);
     if (received < 0) {
+      noteFailure(state, received);
       *count = -1;
       return sourceResultOf(received);
     }
@@ -135,7 +155,11 @@ Result streamRead(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
 
 AudioSource* openStreamSource(const char* host, int32_t port,
                               const char* queueName, int32_t inputMode,
-                              const std::atomic<int32_t>* stopFlag) {
+                              const std::atomic<int32_t>* stopFlag,
+                              Reporter* reporter, StreamOpenOutcome* outcome) {
+  StreamOpenOutcome ignored;
+  if (outcome == nullptr) outcome = &ignored;
+  *outcome = StreamOpenOutcome{};
   if (inputMode != kInputModeAlaw && inputMode != kInputModeUlaw &&
       inputMode != kRtpModeFramed && inputMode != kRtpModeTyped) {
     debugTrace("could not create RTP context\n");
@@ -151,24 +175,33 @@ AudioSource* openStreamSource(const char* host, int32_t port,
   }
   debugTrace("connecting to host %s and port %d...\n",
              host != nullptr ? host : "(none)", port);
-  state->connection = netConnect(host, port, stopFlag);
+  NetStatus status;
+  state->connection = netConnect(host, port, stopFlag, reporter, &status);
   if (state->connection == nullptr) {
     debugTrace("can't connect to host %s:%d\n",
                host != nullptr ? host : "(none)", port);
+    outcome->failure = netFailureOf(status, host, port);
     delete state;
     delete endpoint;
     return nullptr;
   }
-  if (queueName != nullptr &&
-      queueExchange(state->connection, queueName, stopFlag) != kResultOk) {
-    netDestroy(state->connection);
-    delete state;
-    delete endpoint;
-    return nullptr;
+  if (queueName != nullptr) {
+    status = queueExchange(state->connection, queueName, stopFlag,
+                           &outcome->offered);
+    if (status.failed()) {
+      outcome->failure = netFailureOf(status, host, port);
+      netDestroy(state->connection);
+      delete state;
+      delete endpoint;
+      return nullptr;
+    }
   }
+  state->host = host;
+  state->port = port;
   state->mode = inputMode;
   if (inputMode == kRtpModeFramed || inputMode == kRtpModeTyped) {
-    state->decoder = rtpContextCreate(streamSourcePull, state, inputMode);
+    state->decoder =
+        rtpContextCreate(streamSourcePull, state, inputMode, reporter);
     if (state->decoder == nullptr) {
       debugTrace("could not create RTP context\n");
       netDestroy(state->connection);
@@ -197,12 +230,21 @@ int32_t streamSourcePull(void* sourceState, uint8_t* buffer, int32_t length) {
     if (ready == 0) continue;
     if (ready == kNetWaitExceptional) {
       debugTrace("urgent data while pulling framed bytes...\n");
+      noteFailure(state, ready);
       return kRtpPullFailed;
     }
     // Not readable but reported: the blocking receive below decides.
     if (ready == 1 || ready == kNetWaitNotReadable) break;
+    noteFailure(state, ready);
     return kRtpPullFailed;
   }
   const NetResult received = netReceive(state->connection, buffer, length);
+  if (received < 0) noteFailure(state, received);
   return received < 0 ? kRtpPullFailed : received;
+}
+
+Failure streamSourceFailure(const AudioSource* source) {
+  if (source == nullptr || source->state == nullptr) return {};
+  const auto* state = static_cast<const StreamSourceState*>(source->state);
+  return netFailureOf(state->failure, state->host.c_str(), state->port);
 }

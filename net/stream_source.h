@@ -12,9 +12,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/audio_endpoint.h"
 #include "media/rtp_context.h"
+#include "support/failure.h"
+#include "support/reporter.h"
 
 // Read results: those of AudioEndpoint; in the framed modes a receive failure
 // is kResultNetwork with *count == -1, the service's orderly close the end
@@ -27,12 +31,30 @@
 // watched while connecting and exchanging: once it is set, opening gives up
 // within about 100 ms. Returns nullptr on any failure (no connection, the
 // service closing or failing before the end of its queue list, a failed send
-// of the queue name, a stop, an input mode that cannot be read); the socket
-// layer prints its own console messages, nothing else is printed.
-// REQUIRES: *stopFlag outlives the source.
+// of the queue name, a stop, an input mode that cannot be read). Nothing is
+// printed: the socket layer and the decoder report their lines to
+// `reporter` (null: the console), and *outcome (may be null) tells why
+// opening failed and which queues the service offered.
+// REQUIRES: *stopFlag and *reporter outlive the source.
+struct StreamOpenOutcome {
+  // Why opening failed: "HOST port PORT" or "HOST" and the reason; empty
+  // after a stop or an unreadable input mode.
+  Failure failure;
+  // The queue names of the service's list, in its order (see
+  // queueExchange); empty without a queue exchange.
+  std::vector<std::string> offered;
+};
 [[nodiscard]] AudioSource* openStreamSource(
     const char* host, int32_t port, const char* queueName, int32_t inputMode,
-    const std::atomic<int32_t>* stopFlag);
+    const std::atomic<int32_t>* stopFlag, Reporter* reporter = nullptr,
+    StreamOpenOutcome* outcome = nullptr);
+
+// Why the connection of the open stream source failed during the run
+// ("HOST port PORT" and the reason: a reset, urgent data, a receive
+// failure); empty while it has not failed, and when it ended by a close
+// (the operator's stop) rather than by a failure.
+// REQUIRES: source was returned by openStreamSource.
+Failure streamSourceFailure(const AudioSource* source);
 
 // The byte-pull callback of the media decoder for framed input: receives up
 // to `length` bytes from the connection of the source whose private state is

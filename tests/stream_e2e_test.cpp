@@ -164,31 +164,54 @@ INSTANTIATE_TEST_SUITE_P(
       return info.param.name;
     });
 
-// Opening fails: the message, status -5, and no output file.
-TEST(StreamE2e, FailedOpeningsReportTheStream) {
+// Opening fails: one line with the object and the reason ("PORT" stands
+// for the port used), then the message, status -5, and no output file;
+// the same reasons for -l, whose output is only what the list printed.
+TEST(StreamE2e, FailedOpeningsReportTheStreamAndWhy) {
   struct FailCase {
     const char* name;
     LoopbackServer::Script script;
     std::vector<std::string> args;
     bool closedPort;
+    std::string reason;
   };
   const std::vector<FailCase> cases = {
-      {"connection refused", [](Peer&) {}, {"-q", "sales"}, true},
+      {"connection refused", [](Peer&) {}, {"-q", "sales"}, true,
+       "::1 port PORT: Connection refused"},
       {"port beyond the range",
        [](Peer&) {},
        {"-q", "sales", "-p", "70000"},
-       false},
+       false,
+       "::1: port 70000 is out of range (1-65535)"},
+      {"unknown host",
+       [](Peer&) {},
+       {"-q", "sales", "-h", "tapd.invalid"},
+       false,
+       "tapd.invalid: Name or service not known"},
       {"service closes in the list",
        [](Peer& peer) { peer.send("queue1\r\n[En"); },
        {"-q", "sales"},
-       false},
+       false,
+       "::1 port PORT: the service closed the connection while sending the "
+       "queue list"},
       {"service resets in the list",
        [](Peer& peer) {
          peer.send("queue1\r\n");
+         // A reset before the client has seen its connect complete would
+         // fail the connect instead.
+         std::this_thread::sleep_for(std::chrono::milliseconds(200));
          peer.reset();
        },
        {"-q", "sales"},
-       false},
+       false,
+       "::1 port PORT: Connection reset by peer while sending the queue "
+       "list"},
+      {"list: service closes in the list",
+       [](Peer& peer) { peer.send("queue1\r\n[En"); },
+       {"-l"},
+       false,
+       "::1 port PORT: the service closed the connection while sending the "
+       "queue list"},
   };
   for (const FailCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,8 +227,17 @@ TEST(StreamE2e, FailedOpeningsReportTheStream) {
     const RunResult run = runHearkener(args);
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, shellStatus(-5));
-    EXPECT_EQ(run.err.rfind(openFailure(), 0), 0u) << run.err;
+    std::string reason = c.reason;
+    const size_t portAt = reason.find("PORT");
+    if (portAt != std::string::npos) reason.replace(portAt, 4, port);
+    // The resolver's own line may come first.
+    const size_t reasonAt = run.err.find(reason + "\n" + openFailure());
+    EXPECT_NE(reasonAt, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.substr(0, reasonAt).find("\n::1"), std::string::npos);
     EXPECT_FALSE(test_files::fileExists(out));
+    if (c.args[0] == std::string("-l")) {
+      EXPECT_EQ(run.out, "queue1\n");
+    }
   }
 }
 
@@ -247,6 +279,11 @@ TEST(StreamE2e, ResetKeepsWholeFramesOrNothing) {
     kept.insert(kept.end(), audio.begin(), audio.begin() + (c.sent & ~size_t{1}));
     const bool keeps = c.sent > 1;
     EXPECT_EQ(run.err.find("kept recording " + out) != std::string::npos, keeps)
+        << run.err;
+    EXPECT_EQ(run.err.rfind("::1 port " + server.portText() +
+                                ": Connection reset by peer\n",
+                            0),
+              0u)
         << run.err;
     EXPECT_EQ(test_files::fileExists(out), keeps || c.append);
     if (keeps || c.append) {
@@ -392,12 +429,16 @@ TEST(StreamE2e, ServiceVanishingDuringTheNameIsNotFatal) {
   ASSERT_TRUE(run.exited) << "killed by signal " << run.termSignal;
   EXPECT_TRUE(run.exitStatus == 0 || run.exitStatus == shellStatus(-5))
       << run.exitStatus;
-  // At most the send failure messages, then the failed open's message.
+  // At most the send failure messages and why the exchange failed, then
+  // the failed open's message.
   std::string rest = run.err.substr(
       0, run.err.find(std::string(e2e::hearkenerExe()) +
                       ": could not open audio stream"));
+  const std::string object = "::1 port " + server.portText() + ": ";
   for (size_t line; (line = rest.find('\n')) != std::string::npos;) {
-    EXPECT_EQ(rest.rfind("send failed, returned -1 (errno=", 0), 0u) << rest;
+    EXPECT_TRUE(rest.rfind("send failed, returned -1 (errno=", 0) == 0 ||
+                rest.rfind(object, 0) == 0)
+        << rest;
     rest = rest.substr(line + 1);
   }
   EXPECT_EQ(rest, "");

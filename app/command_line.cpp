@@ -78,6 +78,8 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
       settings->queueName = argv[++i];
     } else if (strcmp(arg, "-t") == 0) {
       settings->testMode = true;
+    } else if (strcmp(arg, "--no-status") == 0) {
+      settings->statusLine = false;
     } else if (strcmp(arg, "-l") == 0) {
       settings->listQueues = true;
     } else if (strcmp(arg, "-f") == 0 || strcmp(arg, "-F") == 0) {

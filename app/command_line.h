@@ -24,6 +24,8 @@ struct RunSettings {
   bool append = false;
   // -l: print the service's queue names instead of receiving audio.
   bool listQueues = false;
+  // --no-status clears it: no live status line on a terminal.
+  bool statusLine = true;
 };
 
 // The usage text; every line but the first starts with a tab, every line

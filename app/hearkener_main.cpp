@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/queue_list.h"
+#include "app/run_display.h"
 #include "app/stop_control.h"
 #include "net/stream_source.h"
 #include "sound/sound_device_sink.h"
@@ -136,7 +137,10 @@ Result hearkenerMain(int argc, char** argv) {
   debugTrace("out=%p\n", static_cast<void*>(sink));
 
   if (sink != nullptr) {
-    const Result loop = runMainLoop(source, sink, stopRequested);
+    RunDisplay display(settings, source);
+    const Result loop =
+        runMainLoop(source, sink, stopRequested, display.meter());
+    display.endRun();
     if (settings.outputFile != nullptr) wavSinkSetRunEnd(sink, runEndOf(loop));
     const Result closed = sink->close(sink);
     sink->destroy(sink);
@@ -145,6 +149,7 @@ Result hearkenerMain(int argc, char** argv) {
         settings.outputFile != nullptr) {
       reportKeptRecording(settings, run);
     }
+    display.summarize(result);
   }
 
   // From here on no stop can reach the source.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/console_output.h"
+#include "support/console_live_line.h"
 #include "support/text_format.h"
 #include "support/ucs2_string.h"
 
@@ -17,7 +17,7 @@ int32_t consoleReportV(const char* format, va_list args) {
   // its own length is what gets printed.
   const size_t length =
       formatted >= 0 ? static_cast<size_t>(formatted) : ucs2Len(text);
-  return consoleWriteText(text, length);
+  return consoleWriteMessage(text, length);
 }
 
 int32_t consoleReport(const char* format, ...) {

@@ -12,7 +12,8 @@ RunDisplay::RunDisplay(const RunSettings& settings, AudioSource* source,
       onTerminal_(stderrIsTerminal()),
       framesDropped_(std::move(framesDropped)),
       start_(std::chrono::steady_clock::now()) {
-  if (!onTerminal_ || !settings.statusLine) return;
+  meter_.peaks = onTerminal_ && settings.statusLine;
+  if (!meter_.peaks) return;
   StatusLineOptions options;
   if (framesDropped_) options.framesDropped = framesDropped_;
   if (settings.inputFile != nullptr) {

@@ -22,6 +22,9 @@ constexpr std::array<uint16_t, 256> kMagnitudes = makeMagnitudes();
 void runMeterAdd(RunMeter* meter, const uint8_t* bytes, int32_t count) {
   if (count <= 0) return;
   const uint64_t before = meter->bytes.load(std::memory_order_relaxed);
+  meter->bytes.store(before + static_cast<uint64_t>(count),
+                     std::memory_order_relaxed);
+  if (!meter->peaks) return;
   uint32_t peak[2] = {0, 0};
   const uint32_t first = static_cast<uint32_t>(before & 1);
   for (int32_t i = 0; i < count; ++i) {
@@ -34,8 +37,6 @@ void runMeterAdd(RunMeter* meter, const uint8_t* bytes, int32_t count) {
       meter->peak[c].store(peak[c], std::memory_order_relaxed);
     }
   }
-  meter->bytes.store(before + static_cast<uint64_t>(count),
-                     std::memory_order_relaxed);
 }
 
 void runMeterTakePeaks(RunMeter* meter, uint32_t peaks[2]) {

@@ -1,7 +1,8 @@
 // RunMeter: what the main loop tells the status line about the audio it
 // moves. The main thread counts each block written to the sink (its length
-// and each channel's peak, one pass over bytes already in cache); the
-// status thread samples the counts. Relaxed atomics, no lock.
+// and, while the line is shown, each channel's peak: one table pass over
+// bytes already in cache); the status thread samples the counts. Relaxed
+// atomics, no lock.
 //
 // Thread-safety: runMeterAdd on the main thread only; runMeterTakePeaks
 // and the loads on any one other thread.
@@ -11,6 +12,8 @@
 #include <cstdint>
 
 struct RunMeter {
+  // Whether runMeterAdd takes the peaks (only the status line shows them).
+  bool peaks = true;
   // Currency bytes written to the sink.
   std::atomic<uint64_t> bytes{0};
   // Highest sample magnitude per channel (0 to 32767, A-law decoded to 16

@@ -7,6 +7,7 @@
 #include "app/main_loop.h"
 #include "app/queue_list.h"
 #include "app/run_reporter.h"
+#include "app/run_display.h"
 #include "app/stop_control.h"
 #include "app/unlisted_queue.h"
 #include "codecs/codec_library.h"
@@ -171,7 +172,11 @@ Result hearkenerMain(int argc, char** argv) {
   debugTrace("out=%p\n", static_cast<void*>(sink));
 
   if (sink != nullptr) {
-    const Result loop = runMainLoop(source, sink, stopRequested);
+    RunDisplay display(settings, source,
+                       [&reporter]() { return reporter.framesDropped(); });
+    const Result loop =
+        runMainLoop(source, sink, stopRequested, display.meter());
+    display.endRun();
     if (loop == kResultWavInput && settings.inputFile != nullptr) {
       printFailure(wavSourceFailure(source));
     }
@@ -188,6 +193,7 @@ Result hearkenerMain(int argc, char** argv) {
         settings.outputFile != nullptr) {
       reportKeptRecording(settings, run);
     }
+    display.summarize(result);
   }
 
   // From here on no stop can reach the source.

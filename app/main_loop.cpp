@@ -3,7 +3,7 @@
 #include "support/debug_trace.h"
 
 Result runMainLoop(AudioSource* source, AudioSink* sink,
-                   const std::atomic<int32_t>& stop) {
+                   const std::atomic<int32_t>& stop, RunMeter* meter) {
   uint8_t block[kBlockSize];
   Result remembered = kResultOk;
   for (;;) {
@@ -45,6 +45,7 @@ Result runMainLoop(AudioSource* source, AudioSink* sink,
         debugTrace("audio write error (%d)...\n", written);
         return written;
       }
+      if (meter != nullptr) runMeterAdd(meter, block, count);
     }
   }
 }

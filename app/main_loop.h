@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "app/audio_endpoint.h"
+#include "app/run_meter.h"
 
 // Size of the block buffer and the capacity of every read.
 constexpr int32_t kBlockSize = 1024;
@@ -19,6 +20,8 @@ constexpr int32_t kWaitTimeoutMs = 50;
 // stop, -8 when undecodable frames were met along the way, else the failing
 // wait, read or write result. A failing read ends the run with its code even
 // when it delivered no bytes: only a read of 0 bytes without failure (or
-// with -8) is the end of the input.
+// with -8) is the end of the input. Each block the sink took is counted
+// into `meter` when one is given.
 Result runMainLoop(AudioSource* source, AudioSink* sink,
-                   const std::atomic<int32_t>& stop);
+                   const std::atomic<int32_t>& stop,
+                   RunMeter* meter = nullptr);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/console_live_line.h"
 #include "support/console_output.h"
 #include "support/text_format.h"
 #include "support/ucs2_string.h"
@@ -26,7 +27,7 @@ int32_t formatAndWrite(int32_t (*write)(const char16_t*, size_t),
 }  // namespace
 
 int32_t consoleReportV(const char* format, va_list args) {
-  return formatAndWrite(consoleWriteText, format, args);
+  return formatAndWrite(consoleWriteMessage, format, args);
 }
 
 int32_t consoleReportOutput(const char* format, ...) {

@@ -2,8 +2,9 @@
 // formats one message with the wide engine (grammar in format_core.h) into
 // 4096 UTF-16 units, converts it to the character set of the user's locale
 // and writes it to the standard error stream with one write
-// (consoleWriteText). Messages carry their own line ends, written "\r\n" in
-// the text; none is added. The console writer turns them into the
+// (consoleWriteText), after erasing the live line (console_live_line.h).
+// Messages carry their own line ends, written "\r\n" in the text; none is
+// added. The console writer turns them into the
 // platform's line end ("\n" on POSIX systems). A message longer than 4095
 // units is printed cut to its first 4095 units.
 //

@@ -56,6 +56,8 @@ struct WavSourceState {
   size_t head = 0;
   size_t tail = 0;
   uint8_t buffer[kReadBufferSize];
+  // Data bytes taken so far, for wavFileSourceProgress on another thread.
+  std::atomic<uint64_t> taken{0};
 };
 
 // Holds a read's turn on the stream for its scope; the turn is refused once
@@ -116,6 +118,8 @@ int64_t takeData(WavSourceState* state, uint8_t* destination, size_t size) {
     state->head += piece;
     done += piece;
   }
+  state->taken.store(state->taken.load(std::memory_order_relaxed) + done,
+                     std::memory_order_relaxed);
   return static_cast<int64_t>(done);
 }
 
@@ -361,4 +365,16 @@ Failure wavSourceFailure(const AudioSource* source) {
   const auto* state = static_cast<const WavSourceState*>(source->state);
   if (state->readError == 0) return Failure{};
   return Failure{state->name, systemErrorText(state->readError)};
+}
+
+bool wavFileSourceProgress(AudioSource* source, uint64_t* taken,
+                           uint64_t* total) {
+  if (source == nullptr || source->read != sourceRead ||
+      source->state == nullptr) {
+    return false;
+  }
+  const auto* state = static_cast<const WavSourceState*>(source->state);
+  *taken = state->taken.load(std::memory_order_relaxed);
+  *total = state->dataLength;
+  return true;
 }

@@ -50,3 +50,9 @@ Failure wavSourceFailure(const AudioSource* source);
 // The platform part: advises the system that the file will be read once,
 // front to back, from `offset`. Only advice; nothing fails.
 void wavSourceAdviseSequential(FILE* stream, uint64_t offset);
+
+// For a progress display: stores the data bytes taken so far and the data
+// chunk's length. False when `source` is not a WAV file source. Callable
+// from any thread while the source exists.
+bool wavFileSourceProgress(AudioSource* source, uint64_t* taken,
+                           uint64_t* total);

@@ -1,10 +1,9 @@
-// The ALSA PCM under the wave-out layer: its owner type, and an open of the
-// default playback PCM that never holds its caller for long.
+// The ALSA PCM under the wave-out layer: its owner type, and the open of the
+// default playback PCM.
 //
 // Some plugins block in calls that non-blocking mode should cover: a `file`
 // plugin whose output is a FIFO blocks in open(2) until the FIFO has a
-// reader, and in write(2) while the reader does not read. So the open runs
-// on a thread of its own, which the caller may abandon.
+// reader, and in write(2) while the reader does not read.
 //
 // libasound keeps a process-wide parsed configuration; it is freed whenever
 // no PCM opened here is open or being opened, so a later open reads the
@@ -16,7 +15,6 @@
 
 #include <alsa/asoundlib.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -32,11 +30,8 @@ using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 // `format` (interleaved S16_LE, resampling allowed, a device buffer of
 // `bufferMicroseconds`). Returns kWaveOutOk with the PCM in *pcm, or a
 // failure of WaveOutResult with the ALSA error behind it in *error (0 when
-// there is none): kWaveOutTimedOut when the system has not answered after
-// kWaveOutOpenLimitMs, or within about 20 ms of *stopFlag becoming nonzero
-// (`stopFlag` may be null). A PCM the system opens after that is closed
-// again unseen.
+// there is none). May block for good (see above): the wave-out device
+// thread calls it, and its caller may give up on that thread.
 [[nodiscard]] int32_t pcmOpenDefault(const WaveOutFormat& format,
                                      unsigned bufferMicroseconds,
-                                     const std::atomic<int32_t>* stopFlag,
                                      PcmHandle* pcm, int* error);

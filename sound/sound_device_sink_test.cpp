@@ -51,6 +51,15 @@ struct Fixture {
   ~Fixture() {
     if (sink != nullptr) sink->destroy(sink);
   }
+  // Waits (at most 5 s) until the device holds every buffer of the ring.
+  bool deviceHoldsTheRing() const {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+    while (device->heldNow() < kSoundBufferCount) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
   // Writes `bytes` in blocks of `block` (as the main loop does); returns
   // the total the sink accepted.
   int64_t writeAll(const Bytes& bytes, size_t block = 1024) {
@@ -227,9 +236,8 @@ TEST(SoundSinkPacing, FastSourceWaitsOnceTheRingIsQueued) {
     returned.store(true);
     return written;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(f.deviceHoldsTheRing());
   EXPECT_FALSE(returned.load());
-  EXPECT_EQ(f.device->heldNow(), kSoundBufferCount);
   f.device->resume();
   EXPECT_EQ(writer.get(), static_cast<Result>(audio.size()));
   EXPECT_EQ(f.device->maxHeld(), kSoundBufferCount);
@@ -281,7 +289,7 @@ TEST(SoundSinkStop, StopEndsAWaitingWritePromptly) {
     return f.sink->write(f.sink, audio.data(),
                          static_cast<int32_t>(audio.size()));
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(f.deviceHoldsTheRing());
   const Clock::time_point stopped = Clock::now();
   f.stop.store(1);
   // The writer sees the stop by itself; nothing else wakes it.

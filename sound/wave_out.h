@@ -7,9 +7,10 @@
 // and the caller must neither touch nor free them. `reset` ends playback and
 // hands back everything still queued, so afterwards no buffer is in use.
 //
-// The backend of this platform is opened with waveOutOpen (ALSA on Linux);
-// tests and benchmarks may open any other WaveOutDevice through a
-// WaveOutOpener of their own.
+// The backend of this platform is opened with waveOutOpen (ALSA on Linux;
+// the device protocol over it is sound/wave_out_playback.h); tests and
+// benchmarks may open any other WaveOutDevice through a WaveOutOpener of
+// their own.
 //
 // The backend never lets the system hold the caller for long: opening gives
 // up after kWaveOutOpenLimitMs, and `reset` and `close` after

@@ -6,7 +6,5 @@
 
 #include <cstdint>
 
-// The maker's company name (the default of the configuration's vendor).
-constexpr const char* kVendorName = "quandrilex";
 // Where crash reports and support requests go.
 constexpr const char* kSupportEMail = "support@quandrilex.example";

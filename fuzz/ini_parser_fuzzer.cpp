@@ -19,9 +19,7 @@ void checkTerminated(const Globals& globals) {
   const char* base = reinterpret_cast<const char*>(&globals);
   for (size_t i = 0; i < globalsKeyCount; ++i) {
     const GlobalsKey& key = globalsKeyTable[i];
-    if (key.kind != ValueKind::kText && key.kind != ValueKind::kTemplate) {
-      continue;
-    }
+    if (key.kind != ValueKind::kText) continue;
     if (std::memchr(base + key.offset, '\0', key.size) == nullptr) {
       __builtin_trap();
     }

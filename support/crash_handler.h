@@ -39,13 +39,13 @@ constexpr int32_t kCrashActivitySaveReport = 2;
 
 void crashHandlerSetAppName(const char16_t* name);
 void crashHandlerSetSupportEMail(const char* address);
+// kCrashFlagDetailedMode: the Windows minidump adds data segments and
+// referenced memory; the POSIX report is always detailed.
 void crashHandlerSetFlags(int32_t flags);
 void crashHandlerSetActivityType(int32_t activity);
 // The report file; without it (or without the save activity) a crash
 // writes nothing.
 void crashHandlerSetReportFilePath(const char16_t* path);
-void crashHandlerSetSupportServer(const char* host, int32_t port);
-void crashHandlerSetSupportUrl(const char* url);
 // Installs the handler. Returns false when the system refused it.
 bool crashHandlerInstall();
 

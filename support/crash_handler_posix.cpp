@@ -20,23 +20,18 @@
 #include <cstring>
 
 #include "support/crash_handler.h"
-#include "support/utf_convert.h"
+#include "support/crash_report_text.h"
 
 namespace {
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr int kMaxFrames = 64;
 constexpr size_t kAltStackBytes = 64 * 1024;
-// Numbers tried after the plain report name: "-2" up to this.
-constexpr int kMaxReportNumber = 99;
 // How long a second crashing thread waits for the report before it ends
 // the process itself.
 constexpr int kWaitForReportSeconds = 30;
 
-char appName[256] = "?";
-char supportEMail[256];
 char reportPath[4096];
-int32_t activityType = 0;
 alignas(16) char altStack[kAltStackBytes];
 std::atomic<bool> reporting{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -63,53 +58,18 @@ void recordThreadStack() {
   pthread_attr_destroy(&attributes);
 }
 
-// A small line builder for the handler: no allocation, no locale, no stdio.
-struct Line {
-  char text[512];
-  size_t length = 0;
-
-  void add(const char* s) {
-    while (*s != '\0' && length < sizeof text) text[length++] = *s++;
+// Writes out what `line` holds and empties it.
+void writeOut(int descriptor, CrashText* line) {
+  size_t done = 0;
+  while (done < line->length) {
+    const ssize_t written =
+        ::write(descriptor, line->text + done, line->length - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<size_t>(written);
   }
-  void addDecimal(long long value) {
-    char digits[24];
-    int count = 0;
-    unsigned long long magnitude =
-        value < 0 ? 0ULL - static_cast<unsigned long long>(value)
-                  : static_cast<unsigned long long>(value);
-    do {
-      digits[count++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0 && length < sizeof text) text[length++] = '-';
-    while (count > 0 && length < sizeof text) text[length++] = digits[--count];
-  }
-  void addPadded(long long value) {
-    if (value < 10) add("0");
-    addDecimal(value);
-  }
-  void addHex(uintptr_t value) {
-    add("0x");
-    for (int shift = static_cast<int>(sizeof value * 8) - 4; shift >= 0;
-         shift -= 4) {
-      const unsigned digit = static_cast<unsigned>(value >> shift) & 0xF;
-      if (length < sizeof text) {
-        text[length++] =
-            static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
-      }
-    }
-  }
-  void writeTo(int descriptor) {
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t written = ::write(descriptor, text + done, length - done);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) break;
-      done += static_cast<size_t>(written);
-    }
-    length = 0;
-  }
-};
+  line->length = 0;
+}
 
 const char* signalName(int signal) {
   switch (signal) {
@@ -126,40 +86,6 @@ const char* signalName(int signal) {
     default:
       return "?";
   }
-}
-
-// Adds the UTC calendar time of `seconds` since the epoch (days to civil
-// date after H. Hinnant's algorithm, which needs no library call).
-void addUtcTime(Line* line, long long seconds) {
-  long long days = seconds / 86400;
-  long long rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long dayOfEra = days - era * 146097;
-  const long long yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const long long dayOfYear =
-      dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long long monthIndex = (5 * dayOfYear + 2) / 153;
-  const long long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  const long long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  line->addDecimal(year);
-  line->add("-");
-  line->addPadded(month);
-  line->add("-");
-  line->addPadded(day);
-  line->add(" ");
-  line->addPadded(rest / 3600);
-  line->add(":");
-  line->addPadded(rest / 60 % 60);
-  line->add(":");
-  line->addPadded(rest % 60);
-  line->add(" UTC");
 }
 
 // The crashing instruction and frame of the interrupted context.
@@ -182,7 +108,7 @@ Registers registersOf(const void* context) {
 #endif
 }
 
-void addFrame(Line* line, int number, uintptr_t address) {
+void addFrame(CrashText* line, int number, uintptr_t address) {
   line->add("#");
   line->addDecimal(number);
   line->add(" [");
@@ -197,15 +123,15 @@ void addFrame(Line* line, int number, uintptr_t address) {
 // lie between other frames' variables, which the address checker would
 // take for overruns.
 __attribute__((no_sanitize_address)) void writeBacktrace(int descriptor, const void* context) {
-  Line line;
+  CrashText line;
   const Registers registers = registersOf(context);
   if (registers.pc == 0) {
     line.add("unknown\n");
-    line.writeTo(descriptor);
+    writeOut(descriptor, &line);
     return;
   }
   addFrame(&line, 0, registers.pc);
-  line.writeTo(descriptor);
+  writeOut(descriptor, &line);
   const StackBounds stack = threadStack;
   uintptr_t fp = registers.fp;
   for (int number = 1; number < kMaxFrames; ++number) {
@@ -216,7 +142,7 @@ __attribute__((no_sanitize_address)) void writeBacktrace(int descriptor, const v
     const uintptr_t* record = reinterpret_cast<const uintptr_t*>(fp);
     if (record[1] == 0) break;
     addFrame(&line, number, record[1]);
-    line.writeTo(descriptor);
+    writeOut(descriptor, &line);
     if (record[0] <= fp) break;
     fp = record[0];
   }
@@ -224,9 +150,9 @@ __attribute__((no_sanitize_address)) void writeBacktrace(int descriptor, const v
 
 // Copies /proc/self/maps, which places each address above in its file.
 void writeMemoryMap(int descriptor) {
-  Line line;
+  CrashText line;
   line.add("memory map:\n");
-  line.writeTo(descriptor);
+  writeOut(descriptor, &line);
   const int maps = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
   if (maps < 0) return;
   char block[sizeof line.text];
@@ -237,7 +163,7 @@ void writeMemoryMap(int descriptor) {
     if (n <= 0) break;
     std::memcpy(line.text, block, static_cast<size_t>(n));
     line.length = static_cast<size_t>(n);
-    line.writeTo(descriptor);
+    writeOut(descriptor, &line);
     total += static_cast<size_t>(n);
   }
   ::close(maps);
@@ -245,9 +171,9 @@ void writeMemoryMap(int descriptor) {
 
 void writeReport(int descriptor, int signal, const siginfo_t* info,
                  const void* context) {
-  Line line;
+  CrashText line;
   line.add("Crash report\napplication: ");
-  line.add(appName);
+  line.add(crashSettings.appName);
   line.add("\nsignal: ");
   line.addDecimal(signal);
   line.add(" (");
@@ -268,49 +194,39 @@ void writeReport(int descriptor, int signal, const siginfo_t* info,
   line.add("\ntime: ");
   struct timespec now;
   if (clock_gettime(CLOCK_REALTIME, &now) == 0) {
-    addUtcTime(&line, static_cast<long long>(now.tv_sec));
+    line.addUtcTime(static_cast<long long>(now.tv_sec));
   } else {
     line.add("unknown");
   }
-  if (supportEMail[0] != '\0') {
+  if (crashSettings.supportEMail[0] != '\0') {
     line.add("\nsupport: ");
-    line.add(supportEMail);
+    line.add(crashSettings.supportEMail);
   }
   line.add("\nbacktrace:\n");
-  line.writeTo(descriptor);
+  writeOut(descriptor, &line);
   writeBacktrace(descriptor, context);
   writeMemoryMap(descriptor);
   line.add("end of report\n");
-  line.writeTo(descriptor);
+  writeOut(descriptor, &line);
 }
 
-// Creates the report file: the report path, or the first of "<path>-2" ...
-// "<path>-99" that does not exist. Never opens an existing file and never
-// follows a symbolic link. Returns the descriptor or -1.
+// Creates the report file under the first free numbered name. Never opens
+// an existing file and never follows a symbolic link. Returns the
+// descriptor or -1.
 int createReportFile() {
-  char path[sizeof reportPath + 8];
-  size_t length = 0;
-  while (reportPath[length] != '\0') {
-    path[length] = reportPath[length];
-    ++length;
-  }
-  for (int number = 1; number <= kMaxReportNumber; ++number) {
-    size_t end = length;
-    if (number > 1) {
-      path[end++] = '-';
-      if (number >= 10) path[end++] = static_cast<char>('0' + number / 10);
-      path[end++] = static_cast<char>('0' + number % 10);
-    }
-    path[end] = '\0';
-    int descriptor;
-    do {
-      descriptor = ::open(
-          path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (descriptor < 0 && errno == EINTR);
-    if (descriptor >= 0) return descriptor;
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
+  char path[sizeof reportPath + kCrashReportNumberUnits];
+  int descriptor = -1;
+  const bool created = crashCreateNumberedFile(
+      reportPath, path, [&descriptor](const char* name) {
+        do {
+          descriptor = ::open(
+              name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        } while (descriptor < 0 && errno == EINTR);
+        if (descriptor >= 0) return CrashFileOutcome::kCreated;
+        return errno == EEXIST ? CrashFileOutcome::kExists
+                               : CrashFileOutcome::kFailed;
+      });
+  return created ? descriptor : -1;
 }
 
 // Another thread writes the report; the process ends when it re-raises its
@@ -326,7 +242,7 @@ void crashSignalHandler(int signal, siginfo_t* info, void* context) {
   const int savedErrno = errno;
   if (reporting.exchange(true)) {
     waitForReport();
-  } else if (activityType == kCrashActivitySaveReport &&
+  } else if (crashSettings.activityType == kCrashActivitySaveReport &&
              reportPath[0] != '\0') {
     const int descriptor = createReportFile();
     if (descriptor >= 0) {
@@ -361,47 +277,11 @@ size_t threadAltStackBytes() {
   return (bytes + page - 1) / page * page;
 }
 
-void toUtf8(const char16_t* text, char* out, size_t size) {
-  if (text == nullptr ||
-      ucs2ToUtf8Convert(out, text, size).status != UtfStatus::kOk) {
-    out[0] = '\0';
-  }
-}
-
-void copyNarrow(const char* text, char* out, size_t size) {
-  size_t length = 0;
-  if (text != nullptr) {
-    while (text[length] != '\0' && length + 1 < size) {
-      out[length] = text[length];
-      ++length;
-    }
-  }
-  out[length] = '\0';
-}
-
 }  // namespace
 
-void crashHandlerSetAppName(const char16_t* name) {
-  toUtf8(name, appName, sizeof appName);
-}
-
-void crashHandlerSetSupportEMail(const char* address) {
-  copyNarrow(address, supportEMail, sizeof supportEMail);
-}
-
-// Every report is detailed; the mode is accepted for the interface's sake.
-void crashHandlerSetFlags(int32_t /*flags*/) {}
-
-void crashHandlerSetActivityType(int32_t activity) { activityType = activity; }
-
 void crashHandlerSetReportFilePath(const char16_t* path) {
-  toUtf8(path, reportPath, sizeof reportPath);
+  crashCopyUtf8(path, reportPath, sizeof reportPath);
 }
-
-// Reports are saved locally only; the support server and page are not used
-// by this handler.
-void crashHandlerSetSupportServer(const char* /*host*/, int32_t /*port*/) {}
-void crashHandlerSetSupportUrl(const char* /*url*/) {}
 
 bool crashHandlerInstall() {
   recordThreadStack();

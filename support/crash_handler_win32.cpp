@@ -21,6 +21,7 @@
 #include <cstdlib>
 
 #include "support/crash_handler.h"
+#include "support/crash_report_text.h"
 #include "support/file_utils.h"
 #include "support/utf_convert.h"
 
@@ -28,19 +29,13 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
 
 namespace {
 
-// Numbers tried after the plain report name: "-2" up to this.
-constexpr int kMaxReportNumber = 99;
 // How long a second crashing thread waits for the first one's report, and
 // the first one for its writer thread.
 constexpr DWORD kWaitForReportMs = 30 * 1000;
 // Room after the report path for "-99" and ".dmp".
 constexpr size_t kSuffixUnits = 8;
 
-char appName[256] = "?";
-char supportEMail[256];
 wchar_t reportPath[kPathUnits];
-int32_t activityType = 0;
-int32_t reportFlags = 0;
 volatile LONG reporting = 0;
 // Set once the report is written or given up; created at installation.
 HANDLE reportDone = nullptr;
@@ -54,51 +49,21 @@ using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(
     PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
 MiniDumpWriteDumpFunction miniDumpWriteDump = nullptr;
 
-// A small line builder: no allocation, no locale, no CRT streams.
-struct Line {
-  char text[512];
-  size_t length = 0;
-
-  void add(const char* s) {
-    while (*s != '\0' && length < sizeof text) text[length++] = *s++;
-  }
-  void addDecimal(unsigned long long value) {
-    char digits[24];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    while (count > 0 && length < sizeof text) text[length++] = digits[--count];
-  }
-  void addPadded(unsigned value) {
-    if (value < 10) add("0");
-    addDecimal(value);
-  }
-  void addHex(uintptr_t value, int digits) {
-    add("0x");
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-      const unsigned digit = static_cast<unsigned>(value >> shift) & 0xF;
-      if (length < sizeof text) {
-        text[length++] =
-            static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
-      }
+// Writes out what `line` holds and empties it.
+void writeOut(HANDLE file, CrashText* line) {
+  size_t done = 0;
+  while (done < line->length) {
+    DWORD written = 0;
+    if (!WriteFile(file, line->text + done,
+                   static_cast<DWORD>(line->length - done), &written,
+                   nullptr) ||
+        written == 0) {
+      break;
     }
+    done += written;
   }
-  void writeTo(HANDLE file) {
-    size_t done = 0;
-    while (done < length) {
-      DWORD written = 0;
-      if (!WriteFile(file, text + done, static_cast<DWORD>(length - done),
-                     &written, nullptr) ||
-          written == 0) {
-        break;
-      }
-      done += written;
-    }
-    length = 0;
-  }
-};
+  line->length = 0;
+}
 
 const char* exceptionName(DWORD code) {
   switch (code) {
@@ -137,31 +102,24 @@ const char* exceptionName(DWORD code) {
   }
 }
 
-// UTC calendar time of the crash.
-void addTime(Line* line) {
-  SYSTEMTIME now;
-  GetSystemTime(&now);
-  line->addDecimal(now.wYear);
-  line->add("-");
-  line->addPadded(now.wMonth);
-  line->add("-");
-  line->addPadded(now.wDay);
-  line->add(" ");
-  line->addPadded(now.wHour);
-  line->add(":");
-  line->addPadded(now.wMinute);
-  line->add(":");
-  line->addPadded(now.wSecond);
-  line->add(" UTC");
+// The system time in seconds since the epoch (FILETIME counts 100 ns from
+// 1601).
+long long utcSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const unsigned long long ticks =
+      static_cast<unsigned long long>(now.dwHighDateTime) << 32 |
+      now.dwLowDateTime;
+  return static_cast<long long>(ticks / 10000000ULL) - 11644473600LL;
 }
 
 // What the report says about the cause: the exception record, or SIGABRT
 // when there is none.
 void writeReport(HANDLE file, const EXCEPTION_RECORD* record,
                  const wchar_t* dumpName) {
-  Line line;
+  CrashText line;
   line.add("Crash report\r\napplication: ");
-  line.add(appName);
+  line.add(crashSettings.appName);
   if (record != nullptr) {
     line.add("\r\nexception: ");
     line.addHex(record->ExceptionCode, 8);
@@ -186,19 +144,19 @@ void writeReport(HANDLE file, const EXCEPTION_RECORD* record,
   line.add("\r\nthread: ");
   line.addDecimal(GetCurrentThreadId());
   line.add("\r\ntime: ");
-  addTime(&line);
-  if (supportEMail[0] != '\0') {
+  line.addUtcTime(utcSeconds());
+  if (crashSettings.supportEMail[0] != '\0') {
     line.add("\r\nsupport: ");
-    line.add(supportEMail);
+    line.add(crashSettings.supportEMail);
   }
-  line.writeTo(file);
+  writeOut(file, &line);
   if (dumpName != nullptr) {
     char name[3 * kPathUnits];
     if (ucs2ToUtf8Convert(name, reinterpret_cast<const char16_t*>(dumpName),
                           sizeof name)
             .status == UtfStatus::kOk) {
       line.add("\r\nminidump: ");
-      line.writeTo(file);
+      writeOut(file, &line);
       DWORD written = 0;
       size_t length = 0;
       while (name[length] != '\0') ++length;
@@ -206,33 +164,25 @@ void writeReport(HANDLE file, const EXCEPTION_RECORD* record,
     }
   }
   line.add("\r\nend of report\r\n");
-  line.writeTo(file);
+  writeOut(file, &line);
 }
 
-// Creates the report file: the report path, or the first of "<path>-2" ...
-// "<path>-99" that does not exist, and stores the name used in `path`.
-// Never opens an existing file. Returns the handle or INVALID_HANDLE_VALUE.
+// Creates the report file under the first free numbered name and stores
+// the name used in `path`. Never opens an existing file. Returns the handle
+// or INVALID_HANDLE_VALUE.
 HANDLE createReportFile(wchar_t* path) {
-  size_t length = 0;
-  while (reportPath[length] != 0) {
-    path[length] = reportPath[length];
-    ++length;
-  }
-  for (int number = 1; number <= kMaxReportNumber; ++number) {
-    size_t end = length;
-    if (number > 1) {
-      path[end++] = L'-';
-      if (number >= 10) path[end++] = static_cast<wchar_t>(L'0' + number / 10);
-      path[end++] = static_cast<wchar_t>(L'0' + number % 10);
-    }
-    path[end] = 0;
-    const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-  }
-  return INVALID_HANDLE_VALUE;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const bool created =
+      crashCreateNumberedFile(reportPath, path, [&file](const wchar_t* name) {
+        file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return CrashFileOutcome::kCreated;
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? CrashFileOutcome::kExists
+                   : CrashFileOutcome::kFailed;
+      });
+  return created ? file : INVALID_HANDLE_VALUE;
 }
 
 // Writes the minidump to "<report>.dmp". True when it was written.
@@ -247,7 +197,7 @@ bool writeMiniDump(const wchar_t* path, DWORD threadId,
   exception.ExceptionPointers = pointers;
   exception.ClientPointers = FALSE;
   const MINIDUMP_TYPE type =
-      (reportFlags & kCrashFlagDetailedMode) != 0
+      (crashSettings.flags & kCrashFlagDetailedMode) != 0
           ? static_cast<MINIDUMP_TYPE>(MiniDumpWithDataSegs |
                                        MiniDumpWithIndirectlyReferencedMemory)
           : MiniDumpNormal;
@@ -289,7 +239,7 @@ DWORD WINAPI writeCrashReport(void* argument) {
 // Writes the report once per process; a second crashing thread waits for
 // the first one's report instead.
 void writeReportOnce(EXCEPTION_POINTERS* pointers) {
-  if (activityType != kCrashActivitySaveReport || reportPath[0] == 0) return;
+  if (crashSettings.activityType != kCrashActivitySaveReport || reportPath[0] == 0) return;
   CrashJob job = {pointers, GetCurrentThreadId()};
   const HANDLE writer =
       CreateThread(nullptr, 0, writeCrashReport, &job, 0, nullptr);
@@ -331,38 +281,7 @@ LONG WINAPI crashExceptionFilter(EXCEPTION_POINTERS* pointers) {
 // returns, abort ends the process.
 void crashAbortHandler(int /*signal*/) { reportCrash(nullptr); }
 
-void toUtf8(const char16_t* text, char* out, size_t size) {
-  if (text == nullptr ||
-      ucs2ToUtf8Convert(out, text, size).status != UtfStatus::kOk) {
-    out[0] = '\0';
-  }
-}
-
-void copyNarrow(const char* text, char* out, size_t size) {
-  size_t length = 0;
-  if (text != nullptr) {
-    while (text[length] != '\0' && length + 1 < size) {
-      out[length] = text[length];
-      ++length;
-    }
-  }
-  out[length] = '\0';
-}
-
 }  // namespace
-
-void crashHandlerSetAppName(const char16_t* name) {
-  toUtf8(name, appName, sizeof appName);
-}
-
-void crashHandlerSetSupportEMail(const char* address) {
-  copyNarrow(address, supportEMail, sizeof supportEMail);
-}
-
-// The detailed mode adds data segments and referenced memory to the dump.
-void crashHandlerSetFlags(int32_t flags) { reportFlags = flags; }
-
-void crashHandlerSetActivityType(int32_t activity) { activityType = activity; }
 
 // A path too long for the buffer leaves no report path.
 void crashHandlerSetReportFilePath(const char16_t* path) {
@@ -378,11 +297,6 @@ void crashHandlerSetReportFilePath(const char16_t* path) {
     reportPath[i] = static_cast<wchar_t>(path[i]);
   }
 }
-
-// Reports are saved locally only; the support server and page are not used
-// by this handler.
-void crashHandlerSetSupportServer(const char* /*host*/, int32_t /*port*/) {}
-void crashHandlerSetSupportUrl(const char* /*url*/) {}
 
 bool crashHandlerInstall() {
   const HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");

@@ -39,7 +39,5 @@ void crashReportingSetup(const char* applicationName) {
                  localTimeStamp(stamp));
     crashHandlerSetReportFilePath(path);
   }
-  crashHandlerSetSupportServer(kSupportServerHost, kSupportServerPort);
-  crashHandlerSetSupportUrl(kSupportUrl);
   crashHandlerInstall();
 }

@@ -50,21 +50,16 @@ int32_t programFolder(char16_t* destination, size_t size) {
   return dataFolderOfProgram(path, destination, size);
 }
 
-int32_t dataRoot(int32_t kind, char16_t* destination, size_t size) {
+int32_t dataRoot(char16_t* destination, size_t size) {
   const Globals* globals = getGlobals();
   const char* root = globals->dir[0] != '\0'
                          ? globals->dir
                          : dataFolderDefaultRoot(globals->release);
   if (!widen(destination, size, root)) return -1;
-  size_t length = ucs2Len(destination);
-  if (kind == kFolderDataTmp &&
-      !appendPart(destination, &length, size, u"tmp")) {
-    return -1;
-  }
-  return static_cast<int32_t>(length);
+  return static_cast<int32_t>(ucs2Len(destination));
 }
 
-int32_t appDataFolder(int32_t kind, char16_t* destination, size_t size) {
+int32_t crashDumpFolder(char16_t* destination, size_t size) {
   const Globals* globals = getGlobals();
   const char* common = dataFolderCommonAppData();
   if (common == nullptr) return -1;
@@ -73,14 +68,8 @@ int32_t appDataFolder(int32_t kind, char16_t* destination, size_t size) {
   }
   size_t length = ucs2Len(destination);
   if (!appendNarrow(destination, &length, size, globals->regPath) ||
-      !appendNarrow(destination, &length, size, globals->productName)) {
-    return -1;
-  }
-  const char16_t* sub = kind == kFolderLog          ? u"log"
-                        : kind == kFolderEvents     ? u"events"
-                        : kind == kFolderCrashDumps ? u"crashdumps"
-                                                    : nullptr;
-  if (sub != nullptr && !appendPart(destination, &length, size, sub)) {
+      !appendNarrow(destination, &length, size, globals->productName) ||
+      !appendPart(destination, &length, size, u"crashdumps")) {
     return -1;
   }
   return static_cast<int32_t>(length);
@@ -111,15 +100,10 @@ int32_t getDataFolder(int32_t kind, char16_t* destination, size_t size) {
   switch (kind) {
     case kFolderProgram:
       return programFolder(destination, size);
-    case kFolderDataTmp:
     case kFolderDataRoot:
-      return dataRoot(kind, destination, size);
-    case kFolderAppData:
-    case kFolderAppData2:
-    case kFolderLog:
-    case kFolderEvents:
+      return dataRoot(destination, size);
     case kFolderCrashDumps:
-      return appDataFolder(kind, destination, size);
+      return crashDumpFolder(destination, size);
     default:
       return -1;
   }

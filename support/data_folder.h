@@ -9,7 +9,7 @@
 // /var/lib/quandrilex/Tellan USB. On Windows it is the system's common
 // application-data folder (C:\ProgramData\quandrilex\Tellan USB).
 //
-// Thread-safety: the first use of kinds 1 to 8 loads the configuration (see
+// Thread-safety: the first use of kinds 2 and 8 loads the configuration (see
 // getGlobals); afterwards every call may come from any thread.
 #pragma once
 
@@ -17,12 +17,7 @@
 #include <cstdint>
 
 constexpr int32_t kFolderProgram = 0;     // folder of the running executable
-constexpr int32_t kFolderDataTmp = 1;     // data root + "tmp"
 constexpr int32_t kFolderDataRoot = 2;    // data root
-constexpr int32_t kFolderAppData = 3;     // application-data folder
-constexpr int32_t kFolderAppData2 = 4;    // the same as kFolderAppData
-constexpr int32_t kFolderLog = 5;         // application-data + "log"
-constexpr int32_t kFolderEvents = 6;      // application-data + "events"
 constexpr int32_t kFolderCrashDumps = 8;  // application-data + "crashdumps"
 
 // The data root used when the configuration names none, by release.

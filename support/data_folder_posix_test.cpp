@@ -46,12 +46,7 @@ TEST(DataFolderTest, EveryKind) {
     const char* path;
   };
   const Case cases[] = {
-      {1, "/srv/Recordings.v3/tmp"},
       {2, "/srv/Recordings.v3"},
-      {3, "/data/common/quandrilex/Tellan USB"},
-      {4, "/data/common/quandrilex/Tellan USB"},
-      {5, "/data/common/quandrilex/Tellan USB/log"},
-      {6, "/data/common/quandrilex/Tellan USB/events"},
       {7, "-1"},
       {8, "/data/common/quandrilex/Tellan USB/crashdumps"},
       {9, "-1"},
@@ -71,16 +66,10 @@ TEST(DataFolderTest, DataRootByReleaseAndConfiguration) {
   {
     GlobalsOverride globals(4, "");
     EXPECT_EQ("/srv/Recordings", folder(2));
-    EXPECT_EQ("/srv/Recordings/tmp", folder(1));
   }
   {
     GlobalsOverride globals(3, "C:\\Data\\Rec");
     EXPECT_EQ("C:\\Data\\Rec", folder(2));
-    EXPECT_EQ("C:\\Data\\Rec/tmp", folder(1));
-  }
-  {
-    GlobalsOverride globals(3, "/rec/");
-    EXPECT_EQ("/rec/tmp", folder(1));  // no second separator
   }
   {
     GlobalsOverride globals(3, "/rec/caf\xc3\xa9");
@@ -97,13 +86,12 @@ TEST(DataFolderTest, TooSmallDestinations) {
        {crash.size(), size_t{20}, size_t{9}, size_t{8}, size_t{1}}) {
     EXPECT_EQ("-1", folder(8, size)) << size;
   }
-  EXPECT_EQ("/srv/Recordings.v3/tmp", folder(1, 23));
-  EXPECT_EQ("-1", folder(1, 22));
+  EXPECT_EQ("/srv/Recordings.v3", folder(2, 19));
   EXPECT_EQ("-1", folder(2, 18));
   EXPECT_EQ("-3", folder(0, 2));
 
   std::u16string none(4, u'x');
-  EXPECT_EQ(-1, getDataFolder(3, &none[0], 0));
+  EXPECT_EQ(-1, getDataFolder(8, &none[0], 0));
 }
 
 }  // namespace

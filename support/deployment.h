@@ -6,10 +6,5 @@
 
 #include <cstdint>
 
-// The maker's company name (the default of the configuration's vendor).
-constexpr const char* kVendorName = "quandrilex";
 // Where crash reports and support requests go.
 constexpr const char* kSupportEMail = "support@quandrilex.example";
-constexpr const char* kSupportServerHost = "support.quandrilex.example";
-constexpr int32_t kSupportServerPort = 9999;
-constexpr const char* kSupportUrl = "https://www.quandrilex.example/support";

@@ -1,7 +1,7 @@
 // Wide-path file operations of the support library. Paths are NUL-terminated
 // UTF-16 strings; on POSIX systems they are converted to the system's byte
 // form (UTF-8) at the system call, on Windows they reach the wide calls as
-// they are. Two entry points (utf8*) take the system's byte form directly:
+// they are. One entry point (utf8*) takes the system's byte form directly:
 // on POSIX systems the bytes reach the system unchanged, so a name that is
 // not UTF-8 (as a POSIX file name may be) still works; on Windows they are
 // read as UTF-8 and converted to UTF-16.
@@ -23,36 +23,18 @@
 // terminator included.
 constexpr size_t kPathUnits = 4096;
 
-// Opens `path` as fopen does with `mode` and makes the descriptor
-// close-on-exec, so that no child program started later inherits it. A mode
-// of 10 or more characters is refused without touching the file (null,
-// errno EINVAL). Returns the stream (the caller closes it with fclose), or
-// null with errno set.
-// REQUIRES: path and mode non-null and NUL-terminated.
-FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode);
-
-// As ucs2FopenNoInherit for a path in the system's byte form. A path of
-// kPathUnits bytes or more is not used: the result is null (ENAMETOOLONG);
-// so is a null path (EINVAL).
+// Opens `path` (in the system's byte form) as fopen does with `mode` and
+// makes the descriptor close-on-exec, so that no child program started
+// later inherits it. A mode of 10 or more characters is refused without
+// touching the file (null, errno EINVAL); so is a path of kPathUnits bytes
+// or more (ENAMETOOLONG) and a null path (EINVAL). Returns the stream (the
+// caller closes it with fclose), or null with errno set.
+// REQUIRES: mode NUL-terminated.
 FILE* utf8FopenNoInherit(const char* path, const char* mode);
-
-// Removes the file. Returns 0, or -1 with errno set.
-int32_t ucs2Unlink(const char16_t* path);
-
-// As ucs2Unlink for a path in the system's byte form; a path of kPathUnits
-// bytes or more gives -1 (ENAMETOOLONG), a null path -1 (EINVAL).
-int32_t utf8Unlink(const char* path);
 
 // Creates the directory. Returns 0, or -1 with errno set (EEXIST when it
 // already exists).
 int32_t ucs2Mkdir(const char16_t* path);
-
-// Makes `path` the process's current directory. Returns 0, or -1.
-int32_t ucs2Chdir(const char16_t* path);
-
-// Stores the current directory in `buffer` (`size` units) and returns
-// `buffer`; null (errno ERANGE) when it does not fit, or on failure.
-char16_t* ucs2Getcwd(char16_t* buffer, size_t size);
 
 // Resolves `path` against the current directory into an absolute path
 // without "." and ".." parts or repeated separators, in `destination`

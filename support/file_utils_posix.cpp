@@ -45,7 +45,7 @@ bool byteNameUsable(const char* name) {
 // The longest mode the open accepts, in characters.
 constexpr size_t kMaxModeLength = 9;
 
-// The open of ucs2FopenNoInherit for a system name.
+// The open of utf8FopenNoInherit for a system name.
 FILE* fopenNoInherit(const char* name, const char* mode) {
   // 'e' asks for O_CLOEXEC at the open itself, so no child started by
   // another thread in between can inherit the descriptor.
@@ -70,14 +70,18 @@ bool modeUsable(const char* mode) {
   return false;
 }
 
-}  // namespace
-
-FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
-  if (!modeUsable(mode)) return nullptr;
+// Stores the current directory in `buffer` (`size` units); false (errno
+// ERANGE) when it does not fit, or on failure.
+bool currentDirectory(char16_t* buffer, size_t size) {
   char name[kSystemPathBytes];
-  if (!systemPath(path, name)) return nullptr;
-  return fopenNoInherit(name, mode);
+  if (::getcwd(name, sizeof name) == nullptr) return false;
+  const UtfCopyResult copied = utf8ToUcs2Convert(buffer, name, size);
+  if (copied.status == UtfStatus::kOk) return true;
+  errno = copied.status == UtfStatus::kTargetExhausted ? ERANGE : EILSEQ;
+  return false;
 }
+
+}  // namespace
 
 // The name's bytes go to the system as they are: a POSIX file name is any
 // byte string, UTF-8 or not.
@@ -86,41 +90,10 @@ FILE* utf8FopenNoInherit(const char* path, const char* mode) {
   return fopenNoInherit(path, mode);
 }
 
-int32_t ucs2Unlink(const char16_t* path) {
-  char name[kSystemPathBytes];
-  if (!systemPath(path, name)) return -1;
-  return ::unlink(name) == 0 ? 0 : -1;
-}
-
-int32_t utf8Unlink(const char* path) {
-  if (!byteNameUsable(path)) return -1;
-  return ::unlink(path) == 0 ? 0 : -1;
-}
-
 int32_t ucs2Mkdir(const char16_t* path) {
   char name[kSystemPathBytes];
   if (!systemPath(path, name)) return -1;
   return ::mkdir(name, 0777) == 0 ? 0 : -1;
-}
-
-int32_t ucs2Chdir(const char16_t* path) {
-  char name[kSystemPathBytes];
-  if (!systemPath(path, name)) return -1;
-  return ::chdir(name) == 0 ? 0 : -1;
-}
-
-char16_t* ucs2Getcwd(char16_t* buffer, size_t size) {
-  char name[kSystemPathBytes];
-  if (buffer == nullptr || ::getcwd(name, sizeof name) == nullptr) {
-    if (buffer == nullptr) errno = EINVAL;
-    return nullptr;
-  }
-  const UtfCopyResult copied = utf8ToUcs2Convert(buffer, name, size);
-  if (copied.status != UtfStatus::kOk) {
-    errno = copied.status == UtfStatus::kTargetExhausted ? ERANGE : EILSEQ;
-    return nullptr;
-  }
-  return buffer;
 }
 
 // There are no drive letters here: a name such as "C:" is an ordinary
@@ -133,7 +106,7 @@ char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
   }
   char16_t base[kPathUnits] = {u'/', 0};
   if (path[0] != u'/' && path[0] != u'\\' &&
-      ucs2Getcwd(base, kPathUnits) == nullptr) {
+      !currentDirectory(base, kPathUnits)) {
     return nullptr;
   }
   if (!ucs2NormalisePath(destination, base, path, size)) {

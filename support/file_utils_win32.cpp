@@ -1,7 +1,7 @@
 // The file operations over the wide CRT and Win32 calls. Paths are UTF-16
 // already; the utf8* entry points convert from UTF-8 (the program's argv is
 // UTF-8 on Windows). Win32 failures are turned into errno values in one
-// place (errnoFromWin32); GetLastError keeps the system's own code.
+// place (errno_win32.h); GetLastError keeps the system's own code.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "support/console_report.h"
+#include "support/errno_win32.h"
 #include "support/file_utils.h"
 #include "support/utf_convert.h"
 
@@ -20,41 +21,6 @@ namespace {
 
 const wchar_t* asWide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
-}
-
-int errnoFromWin32(DWORD error) {
-  switch (error) {
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-      return EEXIST;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return EACCES;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_INVALID_PARAMETER:
-      return EINVAL;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    default:
-      return EIO;
-  }
 }
 
 // Sets errno from the calling thread's last Win32 error; returns -1.
@@ -97,12 +63,9 @@ DWORD clampedUnits(size_t size) {
 
 // 'N' opens the descriptor not inheritable already; SetHandleInformation on
 // the OS handle then makes sure of it and reports when it cannot.
-FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
-  if (!modeUsable(mode)) return nullptr;
-  if (path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
+FILE* utf8FopenNoInherit(const char* utf8Path, const char* mode) {
+  char16_t path[kPathUnits];
+  if (!modeUsable(mode) || !widePath(utf8Path, path)) return nullptr;
   wchar_t wideMode[kMaxModeLength + 2];
   size_t length = 0;
   for (; mode[length] != '\0'; ++length) {
@@ -124,60 +87,12 @@ FILE* ucs2FopenNoInherit(const char16_t* path, const char* mode) {
   return stream;
 }
 
-FILE* utf8FopenNoInherit(const char* path, const char* mode) {
-  char16_t wide[kPathUnits];
-  if (!modeUsable(mode) || !widePath(path, wide)) return nullptr;
-  return ucs2FopenNoInherit(wide, mode);
-}
-
-int32_t ucs2Unlink(const char16_t* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return _wunlink(asWide(path)) == 0 ? 0 : -1;
-}
-
-int32_t utf8Unlink(const char* path) {
-  char16_t wide[kPathUnits];
-  if (!widePath(path, wide)) return -1;
-  return ucs2Unlink(wide);
-}
-
 int32_t ucs2Mkdir(const char16_t* path) {
   if (path == nullptr) {
     errno = EINVAL;
     return -1;
   }
   return CreateDirectoryW(asWide(path), nullptr) ? 0 : win32Failure();
-}
-
-int32_t ucs2Chdir(const char16_t* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return SetCurrentDirectoryW(asWide(path)) ? 0 : win32Failure();
-}
-
-char16_t* ucs2Getcwd(char16_t* buffer, size_t size) {
-  if (buffer == nullptr || size == 0) {
-    errno = buffer == nullptr ? EINVAL : ERANGE;
-    return nullptr;
-  }
-  const DWORD units = clampedUnits(size);
-  const DWORD length =
-      GetCurrentDirectoryW(units, reinterpret_cast<wchar_t*>(buffer));
-  if (length == 0) {
-    win32Failure();
-    return nullptr;
-  }
-  // Too small a buffer gives the units needed, terminator included.
-  if (length >= units) {
-    errno = ERANGE;
-    return nullptr;
-  }
-  return buffer;
 }
 
 // A bare drive ("C:") names the drive's root, not its current directory.

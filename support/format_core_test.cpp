@@ -280,14 +280,6 @@ TEST(FormatCore, WrapperTermination) {
   EXPECT_EQ(ucs2Snprintf(wide, 4, "%d", 12345), -4);
   EXPECT_EQ(std::u16string(wide), u"123");
   EXPECT_EQ(ucs2Snprintf(nullptr, 0, "a"), -1);
-
-  static char16_t big[kUcs2SprintfUnits];
-  const std::string fits(kUcs2SprintfUnits - 1, 'z');
-  EXPECT_EQ(ucs2Sprintf(big, "%s%s", fits.c_str(), ""), 8191);
-  EXPECT_EQ(big[8191], 0);
-  EXPECT_EQ(ucs2Sprintf(big, "%s%c", fits.c_str(), 'y'), -8192);
-  EXPECT_EQ(big[8190], u'z');
-  EXPECT_EQ(big[8191], 0);
 }
 
 int32_t narrowCore(Utf8FormatSink* sink, const char* format, ...) {

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "support/data_folder.h"
-#include "support/deployment.h"
 #include "support/file_utils.h"
 #include "support/ini_parser.h"
 #include "support/reg_compat.h"
@@ -18,10 +17,6 @@ bool globalsLoaded = false;
 
 // Bytes of the buffer registry strings are read into.
 constexpr uint32_t kRegValueBytes = 256;
-
-// The name of this program's service type in the derived service name; the
-// program has none.
-constexpr const char* kServiceTypeName = "Unknown";
 
 void copyText(char* field, size_t size, const char* text) {
   utf8Snprintf(field, size, "%s", text);
@@ -71,11 +66,6 @@ void globalsSetDefaults(Globals* globals) {
   globals->release = 3;
   copyText(globals->regPath, sizeof globals->regPath, "quandrilex");
   copyText(globals->productName, sizeof globals->productName, "Tellan USB");
-  copyText(globals->serviceName, sizeof globals->serviceName, "Tellan-USB");
-  copyText(globals->srvDisplayName, sizeof globals->srvDisplayName,
-           "Tellan-USB");
-  copyText(globals->version, sizeof globals->version, "3.8.8+x");
-  copyText(globals->vendor, sizeof globals->vendor, kVendorName);
 }
 
 void globalsHexDecode(const char* hex, char* out, int32_t size) {
@@ -97,31 +87,10 @@ void globalsHexDecode(const char* hex, char* out, int32_t size) {
 
 void globalsLoad(Globals* globals, const char* iniPath) {
   globalsSetDefaults(globals);
-  char serviceName[sizeof globals->serviceName];
-  char displayName[sizeof globals->srvDisplayName];
-  char productName[sizeof globals->productName];
-  std::memcpy(serviceName, globals->serviceName, sizeof serviceName);
-  std::memcpy(displayName, globals->srvDisplayName, sizeof displayName);
-  std::memcpy(productName, globals->productName, sizeof productName);
-
   readIniFile(globals, iniPath);
-
   if (globals->release > 3) {
-    if (std::strcmp(globals->serviceName, serviceName) == 0) {
-      utf8Snprintf(globals->serviceName, sizeof globals->serviceName,
-                   "Tellan-%s", kServiceTypeName);
-      if (std::strcmp(globals->srvDisplayName, displayName) == 0) {
-        copyText(globals->srvDisplayName, sizeof globals->srvDisplayName,
-                 globals->serviceName);
-      }
-    }
-    if (std::strcmp(globals->productName, productName) == 0) {
-      copyText(globals->productName, sizeof globals->productName,
-               "Tellan USB4");
-    }
+    copyText(globals->productName, sizeof globals->productName, "Tellan USB4");
   }
-  copyText(globals->version, sizeof globals->version,
-           globals->release >= 4 ? "4.0.0" : "3.8.8+x");
 
   rcSetBasePath(globals->regPath);
   RegKey key;
@@ -129,14 +98,6 @@ void globalsLoad(Globals* globals, const char* iniPath) {
       0) {
     readRegistryText(&key, "rn", true, globals->productName,
                      sizeof globals->productName);
-    readRegistryText(&key, "sn", true, globals->serviceName,
-                     sizeof globals->serviceName);
-    readRegistryText(&key, "sn", true, globals->srvDisplayName,
-                     sizeof globals->srvDisplayName);
-    readRegistryText(&key, "vn", false, globals->version,
-                     sizeof globals->version);
-    readRegistryText(&key, "vd", false, globals->vendor,
-                     sizeof globals->vendor);
     readRegistryText(&key, "rp", false, globals->regPath,
                      sizeof globals->regPath);
     rcCloseKey(&key);

@@ -1,6 +1,7 @@
 // The key table of the configuration record: each key of "defaults.ini"
-// with its value kind, the position of its field in Globals and the field's
-// size in bytes; and the name tables of the enumerated kinds.
+// this program reads, with its value kind, the position of its field in
+// Globals and the field's size in bytes (0 for a key whose value is only
+// checked); and the name tables of the enumerated kinds.
 //
 // Thread-safety: constant data.
 #pragma once
@@ -12,19 +13,16 @@
 enum class ValueKind {
   kInteger,      // signed 32-bit, base detected as by strtol with base 0
   kText,         // narrow text with quote and escape rules
-  kWideText,     // text, then converted from UTF-8 to UTF-16
   kCdriEnum,     // one CDRI_... name
   kDtmfEnum,     // one DTMF_SRC_... name
   kTraceFormat,  // one or two FMT_... names, values added
-  kSchema,       // rows of columns: ',' between columns, ';' ends a row
-  kTemplate,     // text (stored unexpanded)
 };
 
 struct GlobalsKey {
   const char* name;  // matched without regard to ASCII letter case
   ValueKind kind;
   size_t offset;  // of the field in Globals
-  size_t size;    // of the field in bytes
+  size_t size;    // of the field in bytes; 0: no field, the value is dropped
 };
 
 // One entry of an enumeration's name table; a table ends with an entry

@@ -23,26 +23,14 @@ TEST(GlobalsTest, DefaultsWithoutFileOrRegistry) {
   EXPECT_STREQ("", globals->dir);
   EXPECT_STREQ("quandrilex", globals->regPath);
   EXPECT_STREQ("Tellan USB", globals->productName);
-  EXPECT_STREQ("Tellan-USB", globals->serviceName);
-  EXPECT_STREQ("Tellan-USB", globals->srvDisplayName);
-  EXPECT_STREQ("3.8.8+x", globals->version);
   EXPECT_STREQ("Software\\quandrilex\\", rcBasePath());
-  EXPECT_FALSE(rcTraceOn());
 }
 
-TEST(GlobalsTest, ReleaseFourDerivesTheIdentity) {
-  ConfigFiles files("release = 4 \r\nversion=1.2\r\n", "");
+TEST(GlobalsTest, ReleaseFourDerivesTheProductName) {
+  ConfigFiles files("release = 4 \r\nproductName=x\r\n", "");
   const auto globals = files.load();
   EXPECT_EQ(4, globals->release);
   EXPECT_STREQ("Tellan USB4", globals->productName);
-  EXPECT_STREQ("Tellan-Unknown", globals->serviceName);
-  EXPECT_STREQ("Tellan-Unknown", globals->srvDisplayName);
-  EXPECT_STREQ("4.0.0", globals->version);  // the file's version is lost
-
-  ConfigFiles named("release=4\nsrvDisplayName=Mine\n", "");
-  const auto own = named.load();
-  EXPECT_STREQ("Tellan-Unknown", own->serviceName);
-  EXPECT_STREQ("Mine", own->srvDisplayName);
 }
 
 TEST(GlobalsTest, HexDecoding) {

@@ -6,7 +6,6 @@
 
 #include "support/console_report.h"
 #include "support/globals.h"
-#include "support/utf_convert.h"
 
 namespace {
 
@@ -73,49 +72,6 @@ bool parseTraceFormat(const char* value, int32_t* field) {
   return true;
 }
 
-// Splits the text into at most kSchemaRows rows of kSchemaColumns columns;
-// longer cells are cut, surplus columns and rows dropped.
-bool parseSchema(const char* value, GlobalsSchema* schema) {
-  char text[1024];
-  std::memset(schema, 0, sizeof *schema);
-  if (!iniParseText(value, text, sizeof text)) return false;
-  int32_t row = 0;
-  int32_t column = 0;
-  int32_t length = 0;
-  bool rowHasText = false;
-  for (const char* p = text; *p != '\0' && row < kSchemaRows; ++p) {
-    if (*p == ';') {
-      ++row;
-      column = 0;
-      length = 0;
-      rowHasText = false;
-    } else if (*p == ',') {
-      ++column;
-      length = 0;
-    } else if (column < kSchemaColumns && length < kSchemaCellBytes - 1) {
-      schema->cells[row][column][length++] = *p;
-      rowHasText = true;
-    }
-  }
-  schema->rowCount = row + (rowHasText && row < kSchemaRows ? 1 : 0);
-  return true;
-}
-
-bool parseWideText(const char* value, char16_t* field, size_t size) {
-  char text[1024];
-  const size_t units = size / sizeof(char16_t);
-  std::memset(field, 0, size);
-  if (!iniParseText(value, text, size < sizeof text ? size : sizeof text)) {
-    return false;
-  }
-  if (utf8ToUcs2Convert(field, text, units).status != UtfStatus::kOk) {
-    // Never leave an unterminated field behind.
-    std::memset(field, 0, size);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int32_t enumLookup(const char* text, const EnumName* table, int32_t* result) {
@@ -157,17 +113,14 @@ bool iniParseText(const char* value, char* field, size_t size) {
 }
 
 bool iniParseValue(Globals* globals, const GlobalsKey& key, const char* value) {
-  char* field = reinterpret_cast<char*>(globals) + key.offset;
   int32_t number = 0;
   switch (key.kind) {
     case ValueKind::kInteger:
       if (!parseInteger(value, &number)) return false;
       break;
     case ValueKind::kText:
-    case ValueKind::kTemplate:
-      return iniParseText(value, field, key.size);
-    case ValueKind::kWideText:
-      return parseWideText(value, reinterpret_cast<char16_t*>(field), key.size);
+      return iniParseText(
+          value, reinterpret_cast<char*>(globals) + key.offset, key.size);
     case ValueKind::kCdriEnum:
       if (enumLookup(value, kCdriNames, &number) < 0) return false;
       break;
@@ -177,10 +130,11 @@ bool iniParseValue(Globals* globals, const GlobalsKey& key, const char* value) {
     case ValueKind::kTraceFormat:
       if (!parseTraceFormat(value, &number)) return false;
       break;
-    case ValueKind::kSchema:
-      return parseSchema(value, reinterpret_cast<GlobalsSchema*>(field));
   }
-  std::memcpy(field, &number, sizeof number);
+  if (key.size != 0) {
+    std::memcpy(reinterpret_cast<char*>(globals) + key.offset, &number,
+                sizeof number);
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The reader of "defaults.ini": lines of the form `key = value`, each
 // overwriting one field of the configuration record through the value kind
-// of its key (globals_key_table.h). Comment lines (first character `#` or
+// of its key (globals_key_table.h), or, for a key whose value is only
+// checked, none. Comment lines (first character `#` or
 // `=`), lines without `=`, unknown keys and rejected values are skipped
 // without a message; only an uninterpretable enumeration name is reported
 // on the console. Input of any content and length is handled safely: no

@@ -1,8 +1,6 @@
 // regCompat: the thin registry layer of the support library. Keys lie below
 // one process-wide base path, "Software\<vendor key name>\", under the
-// local-machine root; the readers return tri-state results and trace each
-// outcome to the log (only while the registry trace switch is on, which it
-// is not unless a caller turns it on).
+// local-machine root; the reader returns tri-state results.
 //
 // Thread-safety: rcSetBasePath must not run while another thread opens a
 // key; a RegKey is used by one thread at a time.
@@ -52,13 +50,5 @@ int32_t rcOpenKey(const char* subPath, RegKey* key, const char* section);
 // REQUIRES: name non-null; buffer holds size bytes.
 int32_t rcGetString(RegKey* key, const char* name, char* buffer, uint32_t size);
 
-// Reads the 32-bit number `name` into *result. Returns 0, or -1 when
-// result is null, the value is missing or is not a 32-bit number.
-int32_t rcGetUint32(RegKey* key, const char* name, uint32_t* result);
-
 // Releases the key (idempotent). Returns 0.
 int32_t rcCloseKey(RegKey* key);
-
-// Turns the registry trace on or off (off at start).
-void rcSetTrace(bool on);
-bool rcTraceOn();

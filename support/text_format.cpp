@@ -30,16 +30,6 @@ int32_t formatTerminated(Engine<Unit> engine, Unit* buffer, size_t capacity,
 
 }  // namespace
 
-int32_t ucs2Sprintf(char16_t (&buffer)[kUcs2SprintfUnits], const char* format,
-                    ...) {
-  va_list args;
-  va_start(args, format);
-  const int32_t result = formatTerminated<char16_t>(
-      ucs2FormatCore, buffer, kUcs2SprintfUnits, format, args);
-  va_end(args);
-  return result;
-}
-
 int32_t ucs2Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
                       va_list args) {
   return formatTerminated<char16_t>(ucs2FormatCore, buffer, capacity, format,

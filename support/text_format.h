@@ -19,14 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The fixed buffer size of ucs2Sprintf, in units.
-constexpr size_t kUcs2SprintfUnits = 8192;
-
-// Formats into a wide buffer of exactly kUcs2SprintfUnits units (the type
-// enforces it; use ucs2Snprintf for other sizes).
-int32_t ucs2Sprintf(char16_t (&buffer)[kUcs2SprintfUnits], const char* format,
-                    ...);
-
 // Formats into `buffer` of `capacity` units. A capacity above INT32_MAX
 // counts as INT32_MAX. A capacity of 0 (or a null buffer) stores nothing
 // and returns -1.

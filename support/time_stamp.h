@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+struct tm;
+
 // Bytes a time-stamp buffer must hold, terminator included.
 constexpr int32_t kTimeStampBytes = 32;
 
@@ -20,3 +22,7 @@ char* localTimeStamp(char* buffer);
 // localTimeStamp).
 // REQUIRES: as localTimeStamp.
 char* localTimeStampAt(int64_t seconds, char* buffer);
+
+// The platform's conversion of `seconds` since the epoch to local calendar
+// time; false when it fails (*calendar is then unspecified).
+bool localCalendarOf(int64_t seconds, struct tm* calendar);

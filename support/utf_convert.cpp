@@ -197,15 +197,3 @@ UtfCopyResult ucs2ToUtf8Convert(char* destination, const char16_t* source,
   }
   return result;
 }
-
-char16_t* utf8ToUcs2Cpy(char16_t* destination, const char* source,
-                        size_t destinationSize) {
-  utf8ToUcs2Convert(destination, source, destinationSize);
-  return destination;
-}
-
-char* ucs2ToUtf8Cpy(char* destination, const char16_t* source,
-                    size_t destinationSize) {
-  ucs2ToUtf8Convert(destination, source, destinationSize);
-  return destination;
-}

@@ -32,8 +32,8 @@ struct UtfCopyResult {
 const char* utfStatusMessage(UtfStatus status);
 
 // Converts the UTF-8 string `source` into `destination` (capacity
-// `destinationSize` units) and tells how it went; failures are traced as by
-// utf8ToUcs2Cpy. Use this instead of utf8ToUcs2Cpy when the outcome matters.
+// `destinationSize` units) and tells how it went; failures are traced (see
+// above).
 // REQUIRES: source non-null and NUL-terminated; destination holds
 // destinationSize units (may be null when destinationSize is 0).
 UtfCopyResult utf8ToUcs2Convert(char16_t* destination, const char* source,
@@ -42,16 +42,3 @@ UtfCopyResult utf8ToUcs2Convert(char16_t* destination, const char* source,
 // The UTF-16 to UTF-8 counterpart of utf8ToUcs2Convert.
 UtfCopyResult ucs2ToUtf8Convert(char* destination, const char16_t* source,
                                 size_t destinationSize);
-
-// Copies the UTF-8 string `source` to `destination` as UTF-16 and returns
-// `destination`. On failure the destination is left unterminated (see
-// above): callers that cannot rule failure out use utf8ToUcs2Convert.
-// REQUIRES: as utf8ToUcs2Convert.
-char16_t* utf8ToUcs2Cpy(char16_t* destination, const char* source,
-                        size_t destinationSize);
-
-// Copies the UTF-16 string `source` to `destination` (destinationSize
-// bytes) as UTF-8 and returns `destination`; failures as utf8ToUcs2Cpy.
-// REQUIRES: as ucs2ToUtf8Convert.
-char* ucs2ToUtf8Cpy(char* destination, const char16_t* source,
-                    size_t destinationSize);

@@ -99,12 +99,6 @@ TEST(Utf8ToUcs2, SecondByteRangesAfterSpecialLeads) {
   }
 }
 
-TEST(Utf8ToUcs2, CpyReturnsDestination) {
-  char16_t out[4];
-  EXPECT_EQ(utf8ToUcs2Cpy(out, "h\xC3\xA9", 4), out);
-  EXPECT_EQ(std::u16string(out), u"h\u00E9");
-}
-
 struct ToUtf8Case {
   const char* name;
   std::u16string source;  // without its NUL

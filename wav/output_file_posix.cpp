@@ -5,9 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
-
 #include "wav/output_file.h"
+#include "wav/output_file_system.h"
 
 namespace {
 
@@ -31,88 +30,51 @@ FileIdentity fileIdentityOfPath(const char* name) {
   return identityOf(info);
 }
 
-OutputFile::~OutputFile() { close(); }
-
-OutputFile::OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    descriptor_ = other.descriptor_;
-    created_ = other.created_;
-    lastError_ = other.lastError_;
-    identity_ = other.identity_;
-    other.descriptor_ = -1;
-  }
-  return *this;
+FileOpenOutcome outputFileOpenExisting(const char* name, int* descriptor,
+                                       int* error) {
+  *descriptor = ::open(name, kOpenFlags);
+  if (*descriptor >= 0) return FileOpenOutcome::kOpened;
+  if (errno == ENOENT) return FileOpenOutcome::kMissing;
+  *error = errno;
+  return FileOpenOutcome::kFailed;
 }
 
-OutputOpenStatus OutputFile::open(const char* name, OutputOpenMode mode,
-                                  const FileIdentity& input) {
-  close();
-  created_ = false;
-  if (name == nullptr || name[0] == '\0') {
-    lastError_ = ENOENT;
-    return OutputOpenStatus::kFailed;
-  }
-  // An existing file is opened as it is; only a missing one is created, and
-  // then exclusively, so that nothing found at the name is ever truncated
-  // before it has been checked.
-  int fd = -1;
-  bool made = false;
-  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    fd = ::open(name, kOpenFlags);
-    if (fd >= 0 || errno != ENOENT) break;
-    fd = ::open(name, kOpenFlags | O_CREAT | O_EXCL, 0666);
-    if (fd >= 0) {
-      made = true;
-    } else if (errno != EEXIST) {
-      break;
-    }
-  }
-  if (fd < 0) {
-    lastError_ = errno;
-    return OutputOpenStatus::kFailed;
-  }
-  descriptor_ = fd;
+FileOpenOutcome outputFileCreateNew(const char* name, int* descriptor,
+                                    int* error) {
+  *descriptor = ::open(name, kOpenFlags | O_CREAT | O_EXCL, 0666);
+  if (*descriptor >= 0) return FileOpenOutcome::kOpened;
+  if (errno == EEXIST) return FileOpenOutcome::kExists;
+  *error = errno;
+  return FileOpenOutcome::kFailed;
+}
+
+bool outputFileInspect(int descriptor, FileIdentity* identity, bool* regular,
+                       int* error) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    lastError_ = errno;
-    close();
-    return OutputOpenStatus::kFailed;
+  if (::fstat(descriptor, &info) != 0) {
+    *error = errno;
+    return false;
   }
-  identity_ = identityOf(info);
-  if (!S_ISREG(info.st_mode)) {
-    lastError_ = EINVAL;
-    close();
-    return OutputOpenStatus::kNotRegular;
+  *identity = identityOf(info);
+  *regular = S_ISREG(info.st_mode);
+  return true;
+}
+
+bool outputFileLock(int descriptor, bool* busy, int* error) {
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return true;
+  *error = errno;
+  *busy = errno == EWOULDBLOCK;
+  return false;
+}
+
+// The descriptor was opened with O_NONBLOCK.
+bool outputFileSettle(int descriptor, int* error) {
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags >= 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    return true;
   }
-  if (sameFile(identity_, input)) {
-    lastError_ = EINVAL;
-    close();
-    return OutputOpenStatus::kSameAsInput;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    lastError_ = errno;
-    const bool busy = errno == EWOULDBLOCK;
-    close();
-    return busy ? OutputOpenStatus::kBusy : OutputOpenStatus::kFailed;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    lastError_ = errno;
-    close();
-    return OutputOpenStatus::kFailed;
-  }
-  if (mode == OutputOpenMode::kReplace && !made && info.st_size != 0) {
-    if (::ftruncate(fd, 0) != 0) {
-      lastError_ = errno;
-      close();
-      return OutputOpenStatus::kFailed;
-    }
-  }
-  created_ = made || mode == OutputOpenMode::kReplace;
-  return OutputOpenStatus::kOk;
+  *error = errno;
+  return false;
 }
 
 int64_t OutputFile::length() {
@@ -166,14 +128,11 @@ bool OutputFile::truncate(uint64_t length) {
   return false;
 }
 
-bool OutputFile::close() {
-  if (descriptor_ < 0) return true;
-  // The descriptor is gone whatever close says (EINTR included on Linux);
-  // the lock goes with it.
-  const bool ok = ::close(descriptor_) == 0;
-  if (!ok) lastError_ = errno;
-  descriptor_ = -1;
-  return ok;
+// The descriptor is gone whatever close says (EINTR included on Linux).
+bool outputFileRelease(int descriptor, int* error) {
+  if (::close(descriptor) == 0) return true;
+  *error = errno;
+  return false;
 }
 
 bool outputFileRemoveIfSame(const char* name, const FileIdentity& identity) {

@@ -16,12 +16,12 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "support/errno_win32.h"
 #include "support/scoped_handle_win32.h"
 #include "support/utf_convert.h"
 #include "wav/output_file.h"
+#include "wav/output_file_system.h"
 
 namespace {
 
@@ -78,6 +78,30 @@ OVERLAPPED overlappedAt(uint64_t offset) {
   return at;
 }
 
+// CreateFileW with `disposition`, held as a descriptor; `other` (with the
+// error `otherError`) is the outcome that is no failure.
+FileOpenOutcome openHandle(const char* name, DWORD disposition,
+                           DWORD otherError, FileOpenOutcome other,
+                           int* descriptor, int* error) {
+  std::u16string wide;
+  if (!wideName(name, &wide, error)) return FileOpenOutcome::kFailed;
+  const HANDLE file =
+      ::CreateFileW(asWide(wide), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD failure = ::GetLastError();
+    if (failure == otherError) return other;
+    *error = errnoFromWin32(failure);
+    return FileOpenOutcome::kFailed;
+  }
+  *descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                  _O_RDWR | _O_BINARY);
+  if (*descriptor >= 0) return FileOpenOutcome::kOpened;
+  ::CloseHandle(file);
+  *error = EMFILE;
+  return FileOpenOutcome::kFailed;
+}
+
 }  // namespace
 
 FileIdentity fileIdentityOfPath(const char* name) {
@@ -96,93 +120,43 @@ FileIdentity fileIdentityOfPath(const char* name) {
   return identity;
 }
 
-OutputFile::~OutputFile() { close(); }
-
-OutputFile::OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    descriptor_ = other.descriptor_;
-    created_ = other.created_;
-    lastError_ = other.lastError_;
-    identity_ = other.identity_;
-    other.descriptor_ = -1;
-  }
-  return *this;
+FileOpenOutcome outputFileOpenExisting(const char* name, int* descriptor,
+                                       int* error) {
+  return openHandle(name, OPEN_EXISTING, ERROR_FILE_NOT_FOUND,
+                    FileOpenOutcome::kMissing, descriptor, error);
 }
 
-OutputOpenStatus OutputFile::open(const char* name, OutputOpenMode mode,
-                                  const FileIdentity& input) {
-  close();
-  created_ = false;
-  std::u16string wide;
-  if (!wideName(name, &wide, &lastError_)) return OutputOpenStatus::kFailed;
-  // An existing file is opened as it is; only a missing one is created, and
-  // then exclusively, so that nothing found at the name is ever truncated
-  // before it has been checked.
-  HANDLE file = INVALID_HANDLE_VALUE;
-  bool made = false;
-  for (int attempt = 0; attempt < 3 && file == INVALID_HANDLE_VALUE;
-       ++attempt) {
-    file = ::CreateFileW(asWide(wide), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE ||
-        ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-      break;
-    }
-    file = ::CreateFileW(asWide(wide), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      made = true;
-    } else if (::GetLastError() != ERROR_FILE_EXISTS) {
-      break;
-    }
-  }
-  if (file == INVALID_HANDLE_VALUE) {
-    lastError_ = lastErrno();
-    return OutputOpenStatus::kFailed;
-  }
-  const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
-                                           _O_RDWR | _O_BINARY);
-  if (descriptor < 0) {
-    ::CloseHandle(file);
-    lastError_ = EMFILE;
-    return OutputOpenStatus::kFailed;
-  }
-  descriptor_ = descriptor;
-  if (::GetFileType(file) != FILE_TYPE_DISK) {
-    lastError_ = EINVAL;
-    close();
-    return OutputOpenStatus::kNotRegular;
-  }
-  if (!identityOfHandle(file, &identity_)) {
-    lastError_ = lastErrno();
-    close();
-    return OutputOpenStatus::kFailed;
-  }
-  if (sameFile(identity_, input)) {
-    lastError_ = EINVAL;
-    close();
-    return OutputOpenStatus::kSameAsInput;
-  }
+FileOpenOutcome outputFileCreateNew(const char* name, int* descriptor,
+                                    int* error) {
+  return openHandle(name, CREATE_NEW, ERROR_FILE_EXISTS,
+                    FileOpenOutcome::kExists, descriptor, error);
+}
+
+bool outputFileInspect(int descriptor, FileIdentity* identity, bool* regular,
+                       int* error) {
+  const HANDLE file = handleOf(descriptor);
+  *regular = ::GetFileType(file) == FILE_TYPE_DISK;
+  if (!*regular) return true;
+  if (identityOfHandle(file, identity)) return true;
+  *error = lastErrno();
+  return false;
+}
+
+bool outputFileLock(int descriptor, bool* busy, int* error) {
   OVERLAPPED hold = overlappedAt(kHoldOffset);
-  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
-                    0, 1, 0, &hold)) {
-    const DWORD error = ::GetLastError();
-    lastError_ = errnoFromWin32(error);
-    close();
-    return error == ERROR_LOCK_VIOLATION ? OutputOpenStatus::kBusy
-                                         : OutputOpenStatus::kFailed;
+  if (::LockFileEx(handleOf(descriptor),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &hold)) {
+    return true;
   }
-  if (mode == OutputOpenMode::kReplace && !made && length() != 0 &&
-      !truncate(0)) {
-    close();
-    return OutputOpenStatus::kFailed;
-  }
-  created_ = made || mode == OutputOpenMode::kReplace;
-  return OutputOpenStatus::kOk;
+  const DWORD failure = ::GetLastError();
+  *error = errnoFromWin32(failure);
+  *busy = failure == ERROR_LOCK_VIOLATION;
+  return false;
 }
+
+// Reads and writes of these handles block already.
+bool outputFileSettle(int /*descriptor*/, int* /*error*/) { return true; }
 
 int64_t OutputFile::length() {
   LARGE_INTEGER size{};
@@ -256,13 +230,11 @@ bool OutputFile::truncate(uint64_t length) {
   return false;
 }
 
-bool OutputFile::close() {
-  if (descriptor_ < 0) return true;
-  // Closes the handle, which releases the lock.
-  const bool ok = ::_close(descriptor_) == 0;
-  if (!ok) lastError_ = errno;
-  descriptor_ = -1;
-  return ok;
+// Closes the handle too.
+bool outputFileRelease(int descriptor, int* error) {
+  if (::_close(descriptor) == 0) return true;
+  *error = errno;
+  return false;
 }
 
 bool outputFileRemoveIfSame(const char* name, const FileIdentity& identity) {

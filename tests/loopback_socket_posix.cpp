@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/loopback_address.h"
 #include "tests/loopback_socket.h"
 
 namespace loopback {
@@ -23,21 +24,9 @@ SocketHandle socketListen(Family family, int backlog, int* port) {
   const int domain = family == Family::kIpv6 ? AF_INET6 : AF_INET;
   const int listener = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return kNoSocket;
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == Family::kIpv6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_addr = in6addr_loopback;
-    v6->sin6_port = htons(static_cast<uint16_t>(*port));
-    length = sizeof(*v6);
-  } else {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    v4->sin_family = AF_INET;
-    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    v4->sin_port = htons(static_cast<uint16_t>(*port));
-    length = sizeof(*v4);
-  }
+  sockaddr_storage address;
+  socklen_t length =
+      static_cast<socklen_t>(loopbackAddress(family, *port, &address));
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(listener, backlog) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) !=
@@ -45,9 +34,7 @@ SocketHandle socketListen(Family family, int backlog, int* port) {
     ::close(listener);
     return kNoSocket;
   }
-  *port = family == Family::kIpv6
-              ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-              : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  *port = portOf(address);
   return listener;
 }
 
@@ -61,12 +48,10 @@ SocketHandle socketConnectPending(int port) {
   const int client =
       ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (client < 0) return kNoSocket;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(client, reinterpret_cast<sockaddr*>(&address),
-              sizeof(address)) == 0 ||
+  sockaddr_storage address;
+  const socklen_t length =
+      static_cast<socklen_t>(loopbackAddress(Family::kIpv4, port, &address));
+  if (connect(client, reinterpret_cast<sockaddr*>(&address), length) == 0 ||
       errno == EINPROGRESS) {
     return client;
   }

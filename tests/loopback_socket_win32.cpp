@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "tests/loopback_address.h"
 #include "tests/loopback_socket.h"
 
 namespace loopback {
@@ -59,21 +60,8 @@ SocketHandle socketListen(Family family, int backlog, int* port) {
   const int domain = family == Family::kIpv6 ? AF_INET6 : AF_INET;
   const SOCKET listener = newStreamSocket(domain);
   if (listener == INVALID_SOCKET) return kNoSocket;
-  sockaddr_storage address{};
-  int length = 0;
-  if (family == Family::kIpv6) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_addr = in6addr_loopback;
-    v6->sin6_port = htons(static_cast<uint16_t>(*port));
-    length = sizeof(*v6);
-  } else {
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    v4->sin_family = AF_INET;
-    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    v4->sin_port = htons(static_cast<uint16_t>(*port));
-    length = sizeof(*v4);
-  }
+  sockaddr_storage address;
+  int length = loopbackAddress(family, *port, &address);
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(listener, backlog) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) !=
@@ -81,9 +69,7 @@ SocketHandle socketListen(Family family, int backlog, int* port) {
     closesocket(listener);
     return kNoSocket;
   }
-  *port = family == Family::kIpv6
-              ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-              : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  *port = portOf(address);
   return handleFrom(listener);
 }
 
@@ -96,13 +82,10 @@ SocketHandle socketConnectPending(int port) {
   const SOCKET client = newStreamSocket(AF_INET);
   if (client == INVALID_SOCKET) return kNoSocket;
   u_long nonBlocking = 1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<u_short>(port));
+  sockaddr_storage address;
+  const int length = loopbackAddress(Family::kIpv4, port, &address);
   if (ioctlsocket(client, FIONBIO, &nonBlocking) == 0 &&
-      (connect(client, reinterpret_cast<sockaddr*>(&address),
-               sizeof(address)) == 0 ||
+      (connect(client, reinterpret_cast<sockaddr*>(&address), length) == 0 ||
        WSAGetLastError() == WSAEWOULDBLOCK)) {
     return handleFrom(client);
   }

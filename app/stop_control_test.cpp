@@ -39,14 +39,25 @@ TEST_F(StopControlTest, AWithdrawnSourceIsNeverClosedAgain) {
 }
 
 // Stops keep arriving while the main thread sets, withdraws and destroys
-// source after source; no close may reach a destroyed source.
+// source after source. Every stop returns; a stop closes only the source
+// that is set, and none reaches a source once it is withdrawn: each source
+// stays alive for one more round after its withdrawal, and its count of
+// closes must not change in that round.
 TEST_F(StopControlTest, StopsRacingWithWithdrawAndDestroyAreSafe) {
   std::atomic<bool> done{false};
+  std::atomic<long> stops{0};
   std::thread stopper([&] {
-    while (!done.load()) stopRequest(SIGINT);
+    while (!done.load()) {
+      stopRequest(SIGINT);
+      ++stops;
+    }
   });
   // Enough rounds that some stops land while a source is set.
   int closed = 0;
+  int lateCloses = 0;
+  int wrongState = 0;
+  AudioSource* withdrawn = nullptr;
+  int closesAtWithdrawal = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (int round = 0;
        round < 2000 || (closed < 10 && std::chrono::steady_clock::now() < deadline);
@@ -55,11 +66,26 @@ TEST_F(StopControlTest, StopsRacingWithWithdrawAndDestroyAreSafe) {
     stopSetSource(source);
     if (round % 2 == 0) std::this_thread::yield();
     stopWithdrawSource();
-    closed += closesOf(source) > 0 ? 1 : 0;
-    deleteCountingSource(source);
+    const int closes = closesOf(source);
+    closed += closes > 0 ? 1 : 0;
+    // Closed means no longer open, and untouched means still open.
+    wrongState += source->isOpen.load() == (closes > 0 ? 0 : 1) ? 0 : 1;
+    if (withdrawn != nullptr) {
+      lateCloses += closesOf(withdrawn) - closesAtWithdrawal;
+      deleteCountingSource(withdrawn);
+    }
+    withdrawn = source;
+    closesAtWithdrawal = closes;
   }
   done = true;
   stopper.join();
+  lateCloses += closesOf(withdrawn) - closesAtWithdrawal;
+  deleteCountingSource(withdrawn);
+  EXPECT_GT(stops.load(), 0);
+  EXPECT_EQ(stopRequested.load(), 1);
+  EXPECT_EQ(lateCloses, 0) << "a stop closed a withdrawn source";
+  EXPECT_EQ(wrongState, 0);
+  EXPECT_GT(closed, 0) << "no stop landed while a source was set";
 }
 
 }  // namespace

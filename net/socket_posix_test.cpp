@@ -14,6 +14,7 @@
 #include "net/socket.h"
 #include "net/socket_posix.h"
 #include "tests/loopback_server.h"
+#include "tests/test_clock.h"
 
 namespace {
 
@@ -22,24 +23,21 @@ using loopback::Family;
 using loopback::LoopbackServer;
 using loopback::Peer;
 
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start)
-      .count();
-}
-
 // A vanished peer must not raise SIGPIPE (which would end this test
 // binary): the send fails with one console message.
 TEST(NetSend, VanishedPeerFailsWithAMessage) {
+  std::atomic<bool> connected{false};
   std::atomic<bool> reset{false};
   LoopbackServer server(Family::kIpv6, [&](Peer& peer) {
-    // After the client's connect has seen the connection: a reset that
-    // arrives first fails the connect itself.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // After the client's connect has returned: a reset that arrives first
+    // fails the connect itself.
+    test_clock::waitUntil([&] { return connected.load(); });
     peer.reset();
     reset.store(true);
   });
   ASSERT_TRUE(server.listening());
   NetSocket* socket = netConnect(server.host(), server.port());
+  connected.store(true);
   ASSERT_NE(socket, nullptr);
   server.join();
   ASSERT_TRUE(reset.load());
@@ -74,12 +72,12 @@ TEST(NetSend, VanishedPeerFailsWithAMessage) {
 
 // A resolver that answers only when released (or after 5 s).
 std::atomic<bool> lookupReleased{false};
+std::atomic<int> lookupsStarted{0};
 std::atomic<int> lookupsDone{0};
 int slowLookup(const char* host, const char* service, const addrinfo* hints,
                addrinfo** results) {
-  for (int i = 0; i < 500 && !lookupReleased.load(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ++lookupsStarted;
+  test_clock::waitUntil([] { return lookupReleased.load(); }, 5000);
   const int code = getaddrinfo(host, service, hints, results);
   ++lookupsDone;
   return code;
@@ -87,28 +85,30 @@ int slowLookup(const char* host, const char* service, const addrinfo* hints,
 
 TEST(NetConnect, GivesUpWhenTheStopFlagIsSetDuringTheLookUp) {
   lookupReleased.store(false);
+  lookupsStarted.store(0);
   lookupsDone.store(0);
   netSetLookup(slowLookup);
   std::atomic<int32_t> stop{0};
+  Clock::time_point stopped;
   std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The stop arrives while the look-up is under way.
+    test_clock::waitUntil([] { return lookupsStarted.load() > 0; });
+    stopped = Clock::now();
     stop.store(1);
   });
-  const Clock::time_point start = Clock::now();
   testing::internal::CaptureStderr();
   NetSocket* socket = netConnect("127.0.0.1", 9, &stop);
-  const double tookMs = msSince(start);
+  const Clock::time_point returned = Clock::now();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   stopper.join();
   EXPECT_EQ(socket, nullptr);
-  EXPECT_LT(tookMs, 700);
+  EXPECT_EQ(lookupsDone.load(), 0) << "the connect waited for the look-up";
+  EXPECT_LT(test_clock::msBetween(stopped, returned), test_clock::boundMs(500));
   EXPECT_EQ(netLiveSocketCount(), 0);
   // The abandoned look-up finishes on its own and frees its result (the
   // leak checker sees it otherwise).
   lookupReleased.store(true);
-  for (int i = 0; i < 500 && lookupsDone.load() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  EXPECT_TRUE(test_clock::waitUntil([] { return lookupsDone.load() > 0; }));
   EXPECT_EQ(lookupsDone.load(), 1);
   netSetLookup(nullptr);
 }

@@ -10,6 +10,7 @@
 #include "codecs/g711.h"
 #include "net/socket.h"
 #include "tests/loopback_server.h"
+#include "tests/test_clock.h"
 
 namespace {
 
@@ -142,6 +143,8 @@ TEST(StreamSource, OpeningFails) {
     int32_t mode;
     int32_t portOffset;  // added to the server's port
   };
+  // What the first connection the service accepted said.
+  std::string firstWords;
   const FailCase cases[] = {
       {"service closes before the end of the list",
        [](Peer& peer) { peer.send("queue1\r\n"); }, kAlaw, 0},
@@ -151,7 +154,9 @@ TEST(StreamSource, OpeningFails) {
          peer.reset();
        },
        kAlaw, 0},
-      {"unknown input mode", [](Peer&) {}, 5, 0},
+      {"unknown input mode",
+       [&firstWords](Peer& peer) { firstWords = peer.receive(5, 5000); }, 5,
+       0},
       {"port beyond the range", [](Peer&) {}, kAlaw, 65536},
   };
   for (const FailCase& c : cases) {
@@ -164,9 +169,15 @@ TEST(StreamSource, OpeningFails) {
     EXPECT_EQ(netLiveSocketCount(), 0) << "the connection was not released";
     if (c.mode != kAlaw) {
       // An input mode that no reader exists for is refused before
-      // connecting.
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      EXPECT_FALSE(server.accepted());
+      // connecting: the first connection the service accepts is this
+      // probe's, made after the open returned.
+      NetSocket* probe = netConnect(server.host(), server.port());
+      ASSERT_NE(probe, nullptr);
+      const uint8_t words[] = {'p', 'r', 'o', 'b', 'e'};
+      EXPECT_EQ(netSend(probe, words, 5), 5);
+      server.join();
+      netDestroy(probe);
+      EXPECT_EQ(firstWords, "probe");
     }
   }
 }
@@ -192,7 +203,7 @@ TEST(StreamSource, StopFlagEndsOpeningWhileTheServiceStalls) {
   const double tookMs =
       std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   stopper.join();
-  EXPECT_LT(tookMs, 2000);
+  EXPECT_LT(tookMs, test_clock::boundMs(2000));
 }
 
 // The stop thread closes the source while the main thread waits or
@@ -225,7 +236,7 @@ TEST(StreamSource, CloseFromAnotherThreadEndsAPendingCall) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(source->close(source), kResultOk);
     mainThread.join();
-    EXPECT_LT(tookMs, 5000);
+    EXPECT_LT(tookMs, test_clock::boundMs(5000));
     EXPECT_EQ(source->isOpen.load(), 0);
     EXPECT_EQ(source->close(source), kResultOk);
     EXPECT_EQ(source->wait(source, 0), kResultNotOpen);

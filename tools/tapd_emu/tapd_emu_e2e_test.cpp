@@ -33,6 +33,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <ostream>
@@ -45,6 +46,7 @@ extern "C" {
 #include "media/fcs16.h"
 #include "tests/e2e_wav.h"
 #include "tests/run_program.h"
+#include "tests/test_clock.h"
 #include "tests/test_files.h"
 
 extern char** environ;
@@ -122,8 +124,10 @@ class Emulator {
 
 // A raw client: connects, reads the queue list, sends `request`, then reads
 // up to `limit` bytes until the emulator closes (at most 10 s). Returns
-// what came after "[End]\r\n".
-Bytes askQueue(int port, const std::string& request, size_t limit = 1 << 24) {
+// what came after "[End]\r\n". Sets `*streaming` (may be null) once bytes
+// after the list arrived.
+Bytes askQueue(int port, const std::string& request, size_t limit = 1 << 24,
+               std::atomic<bool>* streaming = nullptr) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -145,6 +149,9 @@ Bytes askQueue(int port, const std::string& request, size_t limit = 1 << 24) {
         listed = true;
         received.erase(0, end + 7);
         send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      }
+      if (listed && !received.empty() && streaming != nullptr) {
+        streaming->store(true);
       }
     }
   }
@@ -467,11 +474,15 @@ TEST(TapdEmuServer, BadClientsDoNotStopIt) {
   EXPECT_EQ(askQueue(port, "q", 1).size(), 0u);  // name cut short: timeout
   EXPECT_GE(askQueue(port, "q\r\n", 1000).size(), 1000u);  // leaves early
   silent.join();
-  std::thread holding([port] { askQueue(port, "q\r\n", 1u << 30); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The stop comes while this client's session streams.
+  std::atomic<bool> streaming{false};
+  std::thread holding(
+      [port, &streaming] { askQueue(port, "q\r\n", 1u << 30, &streaming); });
+  EXPECT_TRUE(test_clock::waitUntil([&] { return streaming.load(); }));
   const auto stopped = Clock::now();
   EXPECT_EQ(emulator.stop(), 0);
-  EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(1));
+  EXPECT_LT(test_clock::msBetween(stopped, Clock::now()),
+            test_clock::boundMs(1000));
   holding.join();
   const std::string log = [&] {
     const Bytes bytes = test_files::readFile(dir.file("log"));

@@ -67,9 +67,6 @@ cmake --build build-tsan -j "$JOBS" --target hearkener_tests
 threaded='Mutex*:StopControl*:StopE2e*:MainLoop*:QueueList*:QueueExchange*'
 threaded+=':Net*:StreamSource*:StreamE2e*:WavFileSource*:*SoundSink*:*Alsa*'
 threaded+=':*TapdEmu*'
-# Not the service-closing race of the end-to-end net tests: it is between
-# two processes' sockets, and slowed-down runs hit it seldom.
-threaded+='-NetMediaSafetyE2e.*'
 build-tsan/hearkener_tests --gtest_brief=1 --gtest_filter="$threaded"
 
 if [ "$FUZZ_SECONDS" -gt 0 ]; then

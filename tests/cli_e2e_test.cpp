@@ -9,22 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_wav.h"
+#include "tests/e2e_test_names.h"
 #include "tests/expected_usage.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
 
 namespace {
 
-using e2e::Bytes;
-using run_program::runProgram;
-using run_program::RunResult;
-using run_program::shellStatus;
-using test_files::TempDir;
+using namespace e2e_names;
 
 using expected_usage::usageOutput;
 
-using e2e::runHearkener;
+// A recording of `audio` whose length fields were never filled in (0).
+Bytes unpatchedRecordingOf(const Bytes& audio) {
+  Bytes recording = e2e::recordingOf(audio);
+  for (size_t offset : {4, 46, 54}) {
+    for (size_t i = 0; i < 4; ++i) recording[offset + i] = 0;
+  }
+  return recording;
+}
 
 struct MessageCase {
   const char* name;
@@ -154,10 +155,7 @@ TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
   e2e::WavPlan sixChannels;
   sixChannels.channels = 6;
   sixChannels.data = Bytes(120, 0);
-  Bytes unpatched = e2e::recordingOf(Bytes(100, 0x55));
-  for (size_t offset : {4, 46, 54}) {
-    for (size_t i = 0; i < 4; ++i) unpatched[offset + i] = 0;
-  }
+  const Bytes unpatched = unpatchedRecordingOf(Bytes(100, 0x55));
   Bytes noData = e2e::buildWav(e2e::WavPlan{});
   noData.resize(noData.size() - 8);  // drop the data chunk header
   noData[4] = static_cast<uint8_t>(noData.size() - 8);
@@ -174,8 +172,7 @@ TEST(CommandLineE2e, InvalidInputFilesAreReportedAsAudioFileErrors) {
     SCOPED_TRACE(name);
     const std::string in = dir.file(name);
     const std::string out = dir.file("out-" + name);
-    ASSERT_TRUE(test_files::writeFile(in, bytes));
-    const RunResult run = runHearkener({"-i", in, "-F", out});
+    const RunResult run = e2e::convertFile(in, bytes, out);
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitStatus, shellStatus(-3));
     // One line naming the file and the reason, then the specified line.
@@ -379,10 +376,7 @@ TEST(CommandLineE2e, AppendRefusesFilesItCannotContinue) {
   ulawMono.tag = e2e::kTagUlaw;
   ulawMono.channels = 1;
   ulawMono.data = e2e::patternBytes(500, 3);
-  Bytes unpatched = e2e::recordingOf(e2e::patternBytes(300, 4));
-  for (size_t offset : {4, 46, 54}) {
-    for (size_t i = 0; i < 4; ++i) unpatched[offset + i] = 0;
-  }
+  const Bytes unpatched = unpatchedRecordingOf(e2e::patternBytes(300, 4));
   Bytes trailingChunk = e2e::recordingOf(e2e::patternBytes(200, 5));
   const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
   trailingChunk.insert(trailingChunk.end(), list.begin(), list.end());

@@ -6,22 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_wav.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
+#include "tests/e2e_test_names.h"
 
 namespace {
 
-using e2e::Bytes;
-using run_program::RunOptions;
-using run_program::runProgram;
-using run_program::RunResult;
-using run_program::shellStatus;
+using namespace e2e_names;
 using test_files::readFile;
-using test_files::TempDir;
 using test_files::writeFile;
-
-using e2e::runHearkener;
 
 Bytes concat(const Bytes& a, const Bytes& b) {
   Bytes out = a;

@@ -195,4 +195,10 @@ run_program::RunResult runHearkener(const std::vector<std::string>& args,
 }
 const char* makeTestCallExe() { return MAKE_TEST_CALL_EXE; }
 
+run_program::RunResult convertFile(const std::string& in, const Bytes& input,
+                                   const std::string& out) {
+  if (!test_files::writeFile(in, input)) return run_program::RunResult();
+  return runHearkener({"-i", in, "-F", out});
+}
+
 }  // namespace e2e

@@ -92,4 +92,9 @@ run_program::RunResult runHearkener(
     const std::vector<std::string>& args,
     const run_program::RunOptions& options = run_program::RunOptions());
 
+// Writes `input` to the file `in` and converts it into `out` (-i in -F out).
+// A file that cannot be written gives a run that never started.
+run_program::RunResult convertFile(const std::string& in, const Bytes& input,
+                                   const std::string& out);
+
 }  // namespace e2e

@@ -16,20 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e_wav.h"
+#include "tests/e2e_test_names.h"
 #include "tests/framed_stream.h"
-#include "tests/loopback_server.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
 
 namespace {
 
-using e2e::Bytes;
-using loopback::Family;
-using loopback::LoopbackServer;
-using loopback::Peer;
-using run_program::RunOptions;
-using run_program::RunResult;
+using namespace e2e_names;
 
 constexpr int kNetworkFailure = 251;  // -5
 constexpr int kUndecodable = 248;     // -8

@@ -5,23 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_wav.h"
+#include "tests/e2e_test_names.h"
 #include "tests/framed_stream.h"
-#include "tests/loopback_server.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
 
 namespace {
 
-using e2e::Bytes;
-using run_program::runProgram;
-using run_program::RunResult;
-using test_files::TempDir;
+using namespace e2e_names;
 
 constexpr uint16_t kTagFramed = 0xF000;
 constexpr uint16_t kTagTyped = 0xF001;
-
-using e2e::runHearkener;
 
 // A framed call: both directions in A-law and u-law frames of 160 bytes,
 // with silence frames in between; and the currency it must become.
@@ -83,9 +75,8 @@ TEST(FramedE2e, WavFilesWithFramedTagsAreDecoded) {
     plan.tag = c.tag;
     plan.channels = 1;
     plan.data = call.stream;
-    ASSERT_TRUE(test_files::writeFile(dir.file("in.wav"), e2e::buildWav(plan)));
-    const RunResult run =
-        runHearkener({"-i", dir.file("in.wav"), "-F", dir.file("out.wav")});
+    const RunResult run = e2e::convertFile(
+        dir.file("in.wav"), e2e::buildWav(plan), dir.file("out.wav"));
     ASSERT_TRUE(run.exited) << "signal " << run.termSignal;
     EXPECT_EQ(run.exitStatus, c.status);
     EXPECT_EQ(run.err, c.err);
@@ -108,9 +99,8 @@ TEST(FramedE2e, DecodingStopsAtTheEndOfTheDataChunk) {
   plan.extraChunks.push_back({"junk", Bytes(3, 0)});
   Bytes file = e2e::buildWav(plan);
   file.insert(file.end(), more.stream.begin(), more.stream.end());
-  ASSERT_TRUE(test_files::writeFile(dir.file("in.wav"), file));
   const RunResult run =
-      runHearkener({"-i", dir.file("in.wav"), "-F", dir.file("out.wav")});
+      e2e::convertFile(dir.file("in.wav"), file, dir.file("out.wav"));
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(e2e::difference(test_files::readFile(dir.file("out.wav")),

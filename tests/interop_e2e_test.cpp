@@ -8,19 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_wav.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
+#include "tests/e2e_test_names.h"
 
 namespace {
 
-using e2e::Bytes;
-using run_program::runProgram;
-using run_program::RunResult;
+using namespace e2e_names;
 using run_program::runShell;
 using run_program::toolAvailable;
 using test_files::readFile;
-using test_files::TempDir;
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 

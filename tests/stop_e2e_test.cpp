@@ -6,16 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_wav.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
+#include "tests/e2e_test_names.h"
+#include "tests/test_clock.h"
 
 namespace {
 
-using e2e::Bytes;
-using run_program::RunOptions;
-using run_program::runProgram;
-using run_program::RunResult;
+using namespace e2e_names;
 
 // Long enough (about 35 hours of audio, just under the 2 GiB a WAV source
 // reads) that no build converts it before the signal; sparse, so it takes
@@ -23,7 +19,7 @@ using run_program::RunResult;
 constexpr uint64_t kInputDataLength = 2000000000;
 // The stop must end the program well within this, even under sanitizers on
 // a loaded machine; it normally takes a few milliseconds.
-constexpr double kPromptMs = 1000;
+constexpr double kPromptMs = test_clock::boundMs(1000);
 
 struct StopCase {
   const char* name;

@@ -15,34 +15,21 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e_wav.h"
-#include "tests/loopback_server.h"
-#include "tests/run_program.h"
-#include "tests/test_files.h"
+#include "tests/e2e_test_names.h"
+#include "tests/test_clock.h"
 
 namespace {
 
-using e2e::Bytes;
-using loopback::Family;
-using loopback::LoopbackServer;
-using loopback::Peer;
-using run_program::RunOptions;
-using run_program::runProgram;
-using run_program::RunResult;
-using run_program::shellStatus;
-using test_files::TempDir;
+using namespace e2e_names;
 
 // A stop must end the program within about a second. The program notices
 // it within about 100 ms (the unit tests hold that to under a second); the
 // exit of a sanitizer build on a loaded machine comes on top.
-constexpr double kPromptMs = 1500;
-constexpr int kPeerTimeoutMs = 10000;
+constexpr double kPromptMs = test_clock::boundMs(1500);
 
 std::string text(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
-
-using e2e::runHearkener;
 
 // The message line of a failed open; the usage text follows it.
 std::string openFailure() {
@@ -296,20 +283,26 @@ TEST(StreamE2e, ResetKeepsWholeFramesOrNothing) {
   }
 }
 
-// An IPv4 address resolves as a mapped address: no resolver message.
-TEST(StreamE2e, Ipv4AddressConnectsWithoutAResolverMessage) {
+// Records the test queue (-t) from a service on 127.0.0.1, reached by
+// `host`: the whole audio arrives and nothing is printed.
+void recordsFromAnIpv4Service(const std::string& host) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
   const std::string out = dir.file("out.wav");
   LoopbackServer server(Family::kIpv4,
                         [](Peer& peer) { peer.send(text(kAudio)); });
   ASSERT_TRUE(server.listening());
-  const RunResult run = runHearkener(
-      {"-t", "-h", "127.0.0.1", "-p", server.portText(), "-F", out});
+  const RunResult run =
+      runHearkener({"-t", "-h", host, "-p", server.portText(), "-F", out});
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(test_files::readFile(out), e2e::recordingOf(kAudio));
+}
+
+// An IPv4 address resolves as a mapped address: no resolver message.
+TEST(StreamE2e, Ipv4AddressConnectsWithoutAResolverMessage) {
+  recordsFromAnIpv4Service("127.0.0.1");
 }
 
 // A name that resolves to ::1 first, while the service listens on
@@ -319,18 +312,7 @@ TEST(StreamE2e, NameResolvingToIpv6ReachesAnIpv4OnlyService) {
   if (name.empty()) {
     GTEST_SKIP() << "no name resolves to both ::1 and 127.0.0.1 here";
   }
-  TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  const std::string out = dir.file("out.wav");
-  LoopbackServer server(Family::kIpv4,
-                        [](Peer& peer) { peer.send(text(kAudio)); });
-  ASSERT_TRUE(server.listening());
-  const RunResult run =
-      runHearkener({"-t", "-h", name, "-p", server.portText(), "-F", out});
-  ASSERT_TRUE(run.exited);
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(test_files::readFile(out), e2e::recordingOf(kAudio));
+  recordsFromAnIpv4Service(name);
 }
 
 // A stop while opening ends the program within a second: the service

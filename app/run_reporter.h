@@ -14,7 +14,7 @@
 
 class RunReporter : public Reporter {
  public:
-  void report(ReportKind kind, const std::string& line) override;
+  void report(ReportKind kind, const char* line) override;
 
   // Frames reported as dropped so far (bad check bytes, short or long
   // frames, frames that could not be decoded).

@@ -9,8 +9,8 @@ namespace {
 
 class ConsoleReporter final : public Reporter {
  public:
-  void report(ReportKind, const std::string& line) override {
-    consoleReport("%Ds\r\n", line.c_str());
+  void report(ReportKind, const char* line) override {
+    consoleReport("%Ds\r\n", line);
   }
 };
 

@@ -2,12 +2,13 @@
 // while working, without printing. The layer hands each notice, one line
 // of UTF-8 text without its line end, to the reporter it was given; app/
 // decides what is printed and counts what matters to the operator.
+// Reporting allocates nothing: a line lives in the caller's buffer for the
+// call only.
 //
 // Thread-safety: a reporter is called from the thread of the layer that
 // holds it; an implementation shared between threads locks on its own.
 #pragma once
 
-#include <string>
 
 enum class ReportKind {
   kNotice,            // anything else worth a line
@@ -18,7 +19,7 @@ enum class ReportKind {
 class Reporter {
  public:
   virtual ~Reporter() = default;
-  virtual void report(ReportKind kind, const std::string& line) = 0;
+  virtual void report(ReportKind kind, const char* line) = 0;
 };
 
 // Prints each line on the console ("\r\n" appended). Never null.

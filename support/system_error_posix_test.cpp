@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -12,7 +13,9 @@ namespace {
 TEST(SystemErrorText, TableMatchesTheCLibrary) {
   for (int value = 1; value < 140; ++value) {
     SCOPED_TRACE(value);
-    EXPECT_EQ(systemErrorText(value), std::strerror(value));
+    // Copied first: the C library may reuse its text's buffer.
+    const std::string expected = std::strerror(value);
+    EXPECT_EQ(systemErrorText(value), expected);
   }
 }
 

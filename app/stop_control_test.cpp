@@ -11,29 +11,27 @@
 
 namespace {
 
-using stop_test::closesOf;
-using stop_test::deleteCountingSource;
 using stop_test::newCountingSource;
 using stop_test::StopControlTest;
 
 TEST_F(StopControlTest, StopSetsTheFlagAndClosesTheCurrentSource) {
-  AudioSource* source = newCountingSource();
-  stopSetSource(source);
+  auto source = newCountingSource();
+  stopSetSource(source.get());
   stopRequest(SIGINT);
   EXPECT_EQ(stopRequested.load(), 1);
-  EXPECT_EQ(closesOf(source), 1);
-  EXPECT_EQ(source->isOpen.load(), 0);
+  EXPECT_EQ(source->closes(), 1);
+  EXPECT_FALSE(source->isOpen());
   stopRequest(SIGTERM);  // a second stop closes again; close is idempotent
   EXPECT_EQ(stopRequested.load(), 1);
   stopWithdrawSource();
-  deleteCountingSource(source);
+  source.reset();
 }
 
 TEST_F(StopControlTest, AWithdrawnSourceIsNeverClosedAgain) {
-  AudioSource* source = newCountingSource();
-  stopSetSource(source);
+  auto source = newCountingSource();
+  stopSetSource(source.get());
   stopWithdrawSource();
-  deleteCountingSource(source);
+  source.reset();
   stopRequest(SIGINT);  // must not reach the freed source
   EXPECT_EQ(stopRequested.load(), 1);
 }
@@ -51,12 +49,12 @@ TEST_F(StopControlTest, StopsRacingWithWithdrawAndDestroyAreSafe) {
   for (int round = 0;
        round < 2000 || (closed < 10 && std::chrono::steady_clock::now() < deadline);
        ++round) {
-    AudioSource* source = newCountingSource();
-    stopSetSource(source);
+    auto source = newCountingSource();
+    stopSetSource(source.get());
     if (round % 2 == 0) std::this_thread::yield();
     stopWithdrawSource();
-    closed += closesOf(source) > 0 ? 1 : 0;
-    deleteCountingSource(source);
+    closed += source->closes() > 0 ? 1 : 0;
+    source.reset();
   }
   done = true;
   stopper.join();

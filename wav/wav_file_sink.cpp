@@ -1,6 +1,5 @@
 #include "wav/wav_file_sink.h"
 
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -24,6 +23,8 @@ constexpr uint64_t kMaxAudioBytes = kWavMaxFileLength - kHeaderLength;
 constexpr uint64_t kRiffSizeAt = 4;
 constexpr uint64_t kFactCountAt = 46;
 constexpr uint64_t kDataSizeAt = 54;
+
+}  // namespace
 
 struct WavSinkState {
   OutputFile file;
@@ -50,6 +51,8 @@ struct WavSinkState {
   size_t fill = 0;
   uint8_t buffer[kWavHeaderUpdateBytes];
 };
+
+namespace {
 
 void storeLe32(uint8_t* at, uint64_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -184,10 +187,13 @@ Result finishRecording(WavSinkState* state, uint64_t audio) {
   return result;
 }
 
-Result sinkClose(AudioEndpoint* sink) {
-  if (!endpointUsable(sink)) return 0;
-  auto* state = static_cast<WavSinkState*>(sink->state);
-  sink->isOpen = 0;
+}  // namespace
+
+WavFileSink::~WavFileSink() { close(); }
+
+Result WavFileSink::close() {
+  if (!markClosed()) return 0;
+  WavSinkState* state = state_.get();
   // Only a run that took its input to the end keeps an odd last byte; any
   // other recording ends at its last whole frame, and a half frame still
   // in the buffer never reaches the file.
@@ -222,16 +228,9 @@ Result sinkClose(AudioEndpoint* sink) {
   return result;
 }
 
-void sinkDestroy(AudioEndpoint* sink) {
-  if (sink == nullptr) return;
-  sinkClose(sink);
-  delete static_cast<WavSinkState*>(sink->state);
-  delete sink;
-}
-
-Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
-  if (!endpointUsable(sink)) return kResultWavOutput;
-  auto* state = static_cast<WavSinkState*>(sink->state);
+Result WavFileSink::write(const uint8_t* bytes, int32_t length) {
+  if (!isOpen()) return kResultWavOutput;
+  WavSinkState* state = state_.get();
   if (state->writeFailed) return kResultWavOutput;
   if (length <= 0) return length;
   uint64_t take = static_cast<uint64_t>(length);
@@ -269,6 +268,12 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   }
   return length;
 }
+
+void WavFileSink::setRunEnd(WavRunEnd end) {
+  if (isOpen()) state_->runEnd = end;
+}
+
+namespace {
 
 // The 58 header bytes of a recording of ours, with the three size fields
 // masked out.
@@ -453,11 +458,9 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
 
 }  // namespace
 
-AudioSink* openWavFileSinkChecked(const char* fileName,
-                                  const WavSinkOptions& options,
-                                  WavSinkRun* run, WavPriorState* prior,
-                                  WavSinkOpenStatus* status,
-                                  Failure* failure) {
+std::unique_ptr<WavFileSink> openWavFileSinkChecked(
+    const char* fileName, const WavSinkOptions& options, WavSinkRun* run,
+    WavPriorState* prior, WavSinkOpenStatus* status, Failure* failure) {
   WavSinkOpenStatus ignored = WavSinkOpenStatus::kOk;
   if (status == nullptr) status = &ignored;
   Failure ignoredFailure;
@@ -467,18 +470,19 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
   *status = WavSinkOpenStatus::kFailed;
   debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
   if (fileName == nullptr) return nullptr;
-  std::unique_ptr<AudioEndpoint> sink(new (std::nothrow) AudioEndpoint);
-  std::unique_ptr<WavSinkState> state(new (std::nothrow) WavSinkState);
-  if (sink == nullptr || state == nullptr) {
+  std::unique_ptr<WavFileSink> sink(new (std::nothrow) WavFileSink);
+  if (sink != nullptr) sink->state_.reset(new (std::nothrow) WavSinkState);
+  if (sink == nullptr || sink->state_ == nullptr) {
     debugTrace("could not allocate memory\n");
     *failure = Failure{fileName, systemErrorText(ENOMEM)};
     return nullptr;
   }
+  WavSinkState* state = sink->state_.get();
   state->name = fileName;
   state->run = run != nullptr ? run : &state->localRun;
   *state->run = WavSinkRun{};
   std::string reason;
-  *status = openFile(fileName, options, state.get(), &reason);
+  *status = openFile(fileName, options, state, &reason);
   if (*status != WavSinkOpenStatus::kOk) {
     if (!reason.empty()) *failure = Failure{fileName, std::move(reason)};
     // Only a file that this open created itself is removed again.
@@ -495,22 +499,19 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
   record.audioBefore = state->startAudio;
   record.file = state->file.identity();
   if (prior != nullptr) *prior = state->prior;
-  sink->destroy = sinkDestroy;
-  sink->close = sinkClose;
-  sink->write = sinkWrite;
-  sink->state = state.release();
-  sink->isOpen = 1;
-  return sink.release();
+  sink->markOpen();
+  return sink;
 }
 
-AudioSink* openWavFileSink(const char* fileName, int32_t append,
-                           WavPriorState* prior) {
+std::unique_ptr<WavFileSink> openWavFileSink(const char* fileName,
+                                             int32_t append,
+                                             WavPriorState* prior) {
   WavSinkOptions options;
   options.append = append;
   return openWavFileSinkChecked(fileName, options, nullptr, prior, nullptr);
 }
 
 void wavSinkSetRunEnd(AudioSink* sink, WavRunEnd end) {
-  if (!endpointUsable(sink)) return;
-  static_cast<WavSinkState*>(sink->state)->runEnd = end;
+  auto* wav = dynamic_cast<WavFileSink*>(sink);
+  if (wav != nullptr) wav->setRunEnd(end);
 }

@@ -80,7 +80,7 @@ void appendAndRestore(const char* path, const uint8_t* data, size_t size) {
   if (sink != nullptr) {
     static const uint8_t kHalfFrame[1] = {0xD5};
     sink->write(kHalfFrame, static_cast<int32_t>(size % 2));
-    wavSinkSetRunEnd(sink, WavRunEnd::kFailed);
+    sink->setRunEnd(WavRunEnd::kFailed);
     sink->close();
     sink.reset();
   }

@@ -310,43 +310,6 @@ int64_t appendPoint(const uint8_t* header, uint64_t declared,
   return cutOff ? static_cast<int64_t>(present & ~1ull) : -1;
 }
 
-// The reason for refusing to continue a file: what it is, and what -f
-// continues.
-std::string notARecording(const char* what) {
-  return std::string(what) +
-         " (-f continues only this program's own recordings: A-law, two "
-         "channels, 8000 Hz; -F replaces the file)";
-}
-
-// What an existing file that -f cannot continue is, from its first bytes.
-std::string notARecordingReason(const uint8_t* header, uint64_t length) {
-  if (length < 12 || memcmp(header, "RIFF", 4) != 0 ||
-      memcmp(header + 8, "WAVE", 4) != 0) {
-    return notARecording("not a WAV file");
-  }
-  if (length >= 36 && memcmp(header + 12, "fmt ", 4) == 0 &&
-      (length < kHeaderLength || !isAlawStereoRecordingHeader(header))) {
-    WavFormatFound found;
-    found.tag = static_cast<uint16_t>(loadLe32(header + 20) & 0xFFFF);
-    found.channels = static_cast<uint16_t>(loadLe32(header + 20) >> 16);
-    found.rate = loadLe32(header + 24);
-    found.bitsPerSample = static_cast<uint16_t>(loadLe32(header + 32) >> 16);
-    if (found.tag != 0x0001 && found.tag != 0x0003) found.bitsPerSample = 0;
-    const bool ours = found.tag == 0x0006 && found.channels == 2 &&
-                      found.rate == 8000;
-    std::string what = ours ? "a WAV file in another layout ("
-                            : "a WAV file in another format (";
-    what += wavFormatDescription(found);
-    if (found.channels == 1) what += ", one channel";
-    if (found.channels == 2) what += ", two channels";
-    return notARecording((what + ")").c_str());
-  }
-  if (length < kHeaderLength || !isAlawStereoRecordingHeader(header)) {
-    return notARecording("a WAV file of another layout");
-  }
-  return notARecording("a WAV file with more than audio behind its header");
-}
-
 // Places the run's audio behind the existing audio of the recording in the
 // file and fills state->prior. Refuses anything that is not a recording of
 // the 58-byte A-law stereo layout that appendPoint accepts, with the reason
@@ -368,22 +331,23 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state, std::string* reason) {
   if (!state->io->readAt(0, header, present)) {
     // Nothing to read: the file shrank since its length was taken.
     if (state->io->lastError() == 0) {
-      *reason = notARecording("not a WAV file");
+      *reason = wavNotARecording("not a WAV file");
       return WavSinkOpenStatus::kNotARecording;
     }
     *reason = systemErrorText(state->io->lastError());
     return WavSinkOpenStatus::kFailed;
   }
-  if (length < kHeaderLength || length > kWavMaxFileLength ||
-      !isAlawStereoRecordingHeader(header)) {
-    *reason = notARecordingReason(header, length);
+  const bool ours =
+      length >= kHeaderLength && isAlawStereoRecordingHeader(header);
+  if (!ours || length > kWavMaxFileLength) {
+    *reason = wavNotARecordingReason(header, length, ours);
     return WavSinkOpenStatus::kNotARecording;
   }
   // Unsigned: a recording of 2 GiB or more is still ours to continue.
   const uint64_t declared = loadLe32(header + kDataSizeAt);
   const int64_t point = appendPoint(header, declared, length - kHeaderLength);
   if (point < 0) {
-    *reason = notARecordingReason(header, length);
+    *reason = wavNotARecordingReason(header, length, ours);
     return WavSinkOpenStatus::kNotARecording;
   }
   const uint64_t audio = static_cast<uint64_t>(point);
@@ -395,7 +359,7 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state, std::string* reason) {
        !state->io->readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
     *reason = state->io->lastError() != 0
                   ? systemErrorText(state->io->lastError())
-                  : notARecording("not a WAV file");
+                  : wavNotARecording("not a WAV file");
     return WavSinkOpenStatus::kNotARecording;
   }
   memcpy(prior.header, header, sizeof header);

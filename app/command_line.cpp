@@ -129,11 +129,11 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
       if (!hasValue) return printUsage(argv, kResultCommandLine, "missing file name");
       settings->inputFile = argv[++i];
     } else if (strcmp(arg, "-a") == 0) {
-      settings->inputMode = kInputModeAlaw;
+      settings->inputMode = InputMode::kAlaw;
     } else if (strcmp(arg, "-u") == 0) {
-      settings->inputMode = kInputModeUlaw;
+      settings->inputMode = InputMode::kUlaw;
     } else if (strcmp(arg, "-r") == 0) {
-      settings->inputMode = kInputModeFramedTyped;
+      settings->inputMode = InputMode::kFramedTyped;
     } else {
       return printUsage(argv, kResultCommandLine, "illegal argument: %s", arg);
     }

@@ -5,20 +5,17 @@
 
 #include <cstdint>
 
-#include "app/result.h"
+#include "core/input_mode.h"
+#include "core/result.h"
 #include "support/debug_trace.h"
-
-// InputMode values the command line selects.
-constexpr int32_t kInputModeAlaw = 2;
-constexpr int32_t kInputModeUlaw = 3;
-constexpr int32_t kInputModeFramedTyped = 7;
 
 struct RunSettings {
   const char* host = "localhost";
   int32_t port = 20000;
   const char* queueName = nullptr;
   bool testMode = false;
-  int32_t inputMode = kInputModeAlaw;
+  // -a, -u, -r: the last one counts.
+  InputMode inputMode = InputMode::kAlaw;
   const char* inputFile = nullptr;
   const char* outputFile = nullptr;
   bool append = false;

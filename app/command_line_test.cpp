@@ -75,7 +75,7 @@ TEST(CommandLineTest, DefaultsHoldWithoutOptions) {
   EXPECT_EQ(parsed.settings.port, 20000);
   EXPECT_EQ(parsed.settings.queueName, nullptr);
   EXPECT_FALSE(parsed.settings.testMode);
-  EXPECT_EQ(parsed.settings.inputMode, kInputModeAlaw);
+  EXPECT_EQ(parsed.settings.inputMode, InputMode::kAlaw);
   EXPECT_EQ(parsed.settings.inputFile, nullptr);
   EXPECT_EQ(parsed.settings.outputFile, nullptr);
   EXPECT_FALSE(parsed.settings.append);
@@ -106,13 +106,13 @@ TEST(CommandLineTest, EveryOptionIsTakenAndTheLastOccurrenceWins) {
 TEST(CommandLineTest, InputModeFollowsTheLastModeOption) {
   struct Case {
     std::initializer_list<std::string> args;
-    int32_t mode;
+    InputMode mode;
   };
-  const Case cases[] = {{{"-u"}, kInputModeUlaw},
-                        {{"-r"}, kInputModeFramedTyped},
-                        {{"-a", "-u", "-r"}, kInputModeFramedTyped},
-                        {{"-r", "-u", "-a"}, kInputModeAlaw},
-                        {{"-r", "-u"}, kInputModeUlaw}};
+  const Case cases[] = {{{"-u"}, InputMode::kUlaw},
+                        {{"-r"}, InputMode::kFramedTyped},
+                        {{"-a", "-u", "-r"}, InputMode::kFramedTyped},
+                        {{"-r", "-u", "-a"}, InputMode::kAlaw},
+                        {{"-r", "-u"}, InputMode::kUlaw}};
   for (const auto& c : cases) {
     const Parsed parsed = parse(c.args);
     EXPECT_EQ(parsed.result, kResultOk);

@@ -1,6 +1,7 @@
 #include "app/hearkener_main.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "app/command_line.h"
 #include "app/failure_report.h"
@@ -24,8 +25,9 @@
 
 namespace {
 
-AudioSource* openSource(const RunSettings& settings, Reporter* reporter,
-                        Failure* failure, StreamOpenOutcome* outcome) {
+std::unique_ptr<AudioSource> openSource(const RunSettings& settings,
+                                        Reporter* reporter, Failure* failure,
+                                        StreamOpenOutcome* outcome) {
   if (settings.inputFile != nullptr) {
     return openWavFileSource(settings.inputFile, failure);
   }
@@ -128,8 +130,9 @@ Result hearkenerMain(int argc, char** argv) {
   }
   Failure sourceFailure;
   StreamOpenOutcome opened;
-  AudioSource* source = openSource(settings, &reporter, &sourceFailure, &opened);
-  stopSetSource(source);
+  std::unique_ptr<AudioSource> source =
+      openSource(settings, &reporter, &sourceFailure, &opened);
+  stopSetSource(source.get());
   if (source == nullptr) {
     if (settings.inputFile != nullptr) {
       printFailure(sourceFailure);
@@ -143,7 +146,7 @@ Result hearkenerMain(int argc, char** argv) {
   }
 
   WavSinkRun run;
-  AudioSink* sink = nullptr;
+  std::unique_ptr<AudioSink> sink;
   Result result = kResultOk;
   if (settings.outputFile != nullptr) {
     WavSinkOptions options;
@@ -169,25 +172,27 @@ Result hearkenerMain(int argc, char** argv) {
       soundReportOpenFailure(soundOpen);
     }
   }
-  debugTrace("out=%p\n", static_cast<void*>(sink));
+  debugTrace("out=%p\n", static_cast<void*>(sink.get()));
 
   if (sink != nullptr) {
-    RunDisplay display(settings, source,
+    RunDisplay display(settings, source.get(),
                        [&reporter]() { return reporter.framesDropped(); });
     const Result loop =
-        runMainLoop(source, sink, stopRequested, display.meter());
+        runMainLoop(source.get(), sink.get(), stopRequested, display.meter());
     display.endRun();
     if (loop == kResultWavInput && settings.inputFile != nullptr) {
-      printFailure(wavSourceFailure(source));
+      printFailure(wavSourceFailure(source.get()));
     }
-    if (settings.outputFile != nullptr) wavSinkSetRunEnd(sink, runEndOf(loop));
-    const Result closed = sink->close(sink);
-    sink->destroy(sink);
+    if (settings.outputFile != nullptr) {
+      wavSinkSetRunEnd(sink.get(), runEndOf(loop));
+    }
+    const Result closed = sink->close();
+    sink.reset();
     result = loop != kResultOk ? loop : closed;
     // Why the connection failed; an operator's stop is no failure.
     if (loop == kResultNetwork && settings.inputFile == nullptr &&
         stopRequested.load() == 0) {
-      printFailure(streamSourceFailure(source));
+      printFailure(streamSourceFailure(source.get()));
     }
     if (result < 0 && result != kResultUndecodable &&
         settings.outputFile != nullptr) {
@@ -198,6 +203,6 @@ Result hearkenerMain(int argc, char** argv) {
 
   // From here on no stop can reach the source.
   stopWithdrawSource();
-  source->destroy(source);
+  source.reset();
   return finish(result);
 }

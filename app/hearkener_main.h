@@ -2,7 +2,7 @@
 // the source and the sink, the main loop and shutdown.
 #pragma once
 
-#include "app/result.h"
+#include "core/result.h"
 
 // Runs the program with the command line; returns the exit code (a Result).
 Result hearkenerMain(int argc, char** argv);

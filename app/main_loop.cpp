@@ -11,7 +11,7 @@ Result runMainLoop(AudioSource* source, AudioSink* sink,
       debugTrace("stop requested, leaving read loop...\n");
       return remembered;
     }
-    const Result waited = source->wait(source, kWaitTimeoutMs);
+    const Result waited = source->wait(kWaitTimeoutMs);
     if (waited < 0) {
       if (stop.load()) {
         debugTrace("audio input (wait) closed...\n");
@@ -23,7 +23,7 @@ Result runMainLoop(AudioSource* source, AudioSink* sink,
     }
     if (waited == 0) continue;
     int32_t count = 0;
-    const Result read = source->read(source, block, kBlockSize, &count);
+    const Result read = source->read(block, kBlockSize, &count);
     // Undecodable frames mark the whole run, whenever they are met.
     if (read == kResultUndecodable) remembered = read;
     if (stop.load()) {
@@ -40,7 +40,7 @@ Result runMainLoop(AudioSource* source, AudioSink* sink,
       return remembered;
     }
     if (count > 0) {
-      const Result written = sink->write(sink, block, count);
+      const Result written = sink->write(block, count);
       if (written < 0) {
         debugTrace("audio write error (%d)...\n", written);
         return written;

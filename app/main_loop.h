@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/audio_endpoint.h"
 #include "app/run_meter.h"
+#include "core/audio_endpoint.h"
 
 // Size of the block buffer and the capacity of every read.
 constexpr int32_t kBlockSize = 1024;

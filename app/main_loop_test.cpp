@@ -19,8 +19,7 @@ struct Turn {
 
 // An in-memory source that plays a script of turns and delivers the byte
 // sequence 0, 1, 2, ... across its reads.
-struct FakeSource {
-  AudioSource endpoint;
+struct FakeSource final : AudioSource {
   std::vector<Turn> turns;
   size_t next = 0;
   uint8_t nextByte = 0;
@@ -28,33 +27,32 @@ struct FakeSource {
 
   FakeSource(std::vector<Turn> script, std::atomic<int32_t>* stopFlag)
       : turns(std::move(script)), stop(stopFlag) {
-    endpoint.wait = wait;
-    endpoint.read = read;
-    endpoint.state = this;
-    endpoint.isOpen = 1;
+    markOpen();
   }
 
-  static Result wait(AudioEndpoint* endpoint, int32_t timeoutMs) {
-    auto* self = static_cast<FakeSource*>(endpoint->state);
+  Result close() override {
+    markClosed();
+    return 0;
+  }
+
+  Result wait(int32_t timeoutMs) override {
     EXPECT_EQ(timeoutMs, kWaitTimeoutMs);
-    if (self->next >= self->turns.size()) {
+    if (next >= turns.size()) {
       ADD_FAILURE() << "the loop went on after the end of the script";
-      self->stop->store(1);
+      stop->store(1);
       return -99;
     }
-    const Turn& turn = self->turns[self->next];
-    if (turn.stopInWait) self->stop->store(1);
-    if (turn.wait <= 0) ++self->next;
+    const Turn& turn = turns[next];
+    if (turn.stopInWait) stop->store(1);
+    if (turn.wait <= 0) ++next;
     return turn.wait;
   }
 
-  static Result read(AudioEndpoint* endpoint, uint8_t* buffer, int32_t capacity,
-                     int32_t* count) {
-    auto* self = static_cast<FakeSource*>(endpoint->state);
+  Result read(uint8_t* buffer, int32_t capacity, int32_t* count) override {
     EXPECT_EQ(capacity, kBlockSize);
-    const Turn& turn = self->turns[self->next++];
-    for (int32_t i = 0; i < turn.count; ++i) buffer[i] = self->nextByte++;
-    if (turn.stopInRead) self->stop->store(1);
+    const Turn& turn = turns[next++];
+    for (int32_t i = 0; i < turn.count; ++i) buffer[i] = nextByte++;
+    if (turn.stopInRead) stop->store(1);
     *count = turn.count;
     return turn.read;
   }
@@ -62,25 +60,25 @@ struct FakeSource {
 
 // An in-memory sink that keeps what it is handed; the results of its first
 // writes can be scripted (otherwise it accepts everything).
-struct FakeSink {
-  AudioSink endpoint;
+struct FakeSink final : AudioSink {
   std::vector<Result> results;
   std::vector<uint8_t> handed;
   size_t writes = 0;
 
   explicit FakeSink(std::vector<Result> scripted) : results(std::move(scripted)) {
-    endpoint.write = write;
-    endpoint.state = this;
-    endpoint.isOpen = 1;
+    markOpen();
   }
 
-  static Result write(AudioEndpoint* endpoint, const uint8_t* bytes,
-                      int32_t length) {
-    auto* self = static_cast<FakeSink*>(endpoint->state);
+  Result close() override {
+    markClosed();
+    return 0;
+  }
+
+  Result write(const uint8_t* bytes, int32_t length) override {
     EXPECT_GT(length, 0);
-    self->handed.insert(self->handed.end(), bytes, bytes + length);
-    const size_t call = self->writes++;
-    return call < self->results.size() ? self->results[call] : length;
+    handed.insert(handed.end(), bytes, bytes + length);
+    const size_t call = writes++;
+    return call < results.size() ? results[call] : length;
   }
 };
 
@@ -129,7 +127,7 @@ TEST(MainLoopTest, EndsAsTheScriptSays) {
     std::atomic<int32_t> stop{0};
     FakeSource source(c.turns, &stop);
     FakeSink sink(c.writeResults);
-    EXPECT_EQ(runMainLoop(&source.endpoint, &sink.endpoint, stop), c.expected);
+    EXPECT_EQ(runMainLoop(&source, &sink, stop), c.expected);
     EXPECT_EQ(sink.writes, c.writes);
     ASSERT_EQ(sink.handed.size(), c.bytesHanded);
     for (size_t i = 0; i < sink.handed.size(); ++i) {
@@ -142,7 +140,7 @@ TEST(MainLoopTest, ARequestedStopEndsTheRunBeforeTheFirstWait) {
   std::atomic<int32_t> stop{1};
   FakeSource source({}, &stop);
   FakeSink sink({});
-  EXPECT_EQ(runMainLoop(&source.endpoint, &sink.endpoint, stop), 0);
+  EXPECT_EQ(runMainLoop(&source, &sink, stop), 0);
   EXPECT_EQ(source.next, 0u);
   EXPECT_EQ(sink.writes, 0u);
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/result.h"
+#include "core/result.h"
 #include "support/failure.h"
 #include "support/reporter.h"
 

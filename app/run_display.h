@@ -10,10 +10,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/audio_endpoint.h"
 #include "app/command_line.h"
 #include "app/run_meter.h"
 #include "app/status_line.h"
+#include "core/audio_endpoint.h"
 
 class RunDisplay {
  public:

@@ -22,7 +22,8 @@ TEST(RunReporter, CountsEachDroppedFrameOnceAndPrintsItsLines) {
   framed::appendFrame(stream, framed::typedFrame(1, 2, {0xD5, 0xD5}), 7);
   framed::finish(stream);
   RunReporter reporter;
-  RtpContext* context = rtpContextCreate(framed::pullFeed, &feed, 7, &reporter);
+  RtpContext* context = rtpContextCreate(framed::pullFeed, &feed,
+                                         InputMode::kFramedTyped, &reporter);
   ASSERT_NE(context, nullptr);
   testing::internal::CaptureStderr();
   framed::readAll(context);

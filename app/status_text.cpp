@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/audio_endpoint.h"
+#include "core/audio_endpoint.h"
 
 namespace {
 

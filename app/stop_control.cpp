@@ -28,7 +28,5 @@ void stopRequest(int32_t event) {
   stopRequested.store(1);
   debugTrace("stop reqested: %d\n", stopRequested.load());
   MutexLock lock(&sourceGuard());
-  if (currentSource != nullptr && currentSource->close != nullptr) {
-    currentSource->close(currentSource);
-  }
+  if (currentSource != nullptr) currentSource->close();
 }

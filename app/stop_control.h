@@ -13,7 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/audio_endpoint.h"
+#include "core/audio_endpoint.h"
 #include "support/failure.h"
 
 extern std::atomic<int32_t> stopRequested;
@@ -28,7 +28,8 @@ bool stopHandlersInstall(Failure* failure = nullptr);
 // blocked (pending) until the process ends.
 void stopHandlersRemove();
 
-// Makes `source` the one a stop closes (nullptr: none).
+// Makes `source` the one a stop closes (nullptr: none). Not owned: its owner
+// withdraws it before destroying it.
 void stopSetSource(AudioSource* source);
 
 // Withdraws the current source: when this returns, no stop is inside its

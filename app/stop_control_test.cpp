@@ -11,29 +11,27 @@
 
 namespace {
 
-using stop_test::closesOf;
-using stop_test::deleteCountingSource;
 using stop_test::newCountingSource;
 using stop_test::StopControlTest;
 
 TEST_F(StopControlTest, StopSetsTheFlagAndClosesTheCurrentSource) {
-  AudioSource* source = newCountingSource();
-  stopSetSource(source);
+  auto source = newCountingSource();
+  stopSetSource(source.get());
   stopRequest(SIGINT);
   EXPECT_EQ(stopRequested.load(), 1);
-  EXPECT_EQ(closesOf(source), 1);
-  EXPECT_EQ(source->isOpen.load(), 0);
+  EXPECT_EQ(source->closes(), 1);
+  EXPECT_FALSE(source->isOpen());
   stopRequest(SIGTERM);  // a second stop closes again; close is idempotent
   EXPECT_EQ(stopRequested.load(), 1);
   stopWithdrawSource();
-  deleteCountingSource(source);
+  source.reset();
 }
 
 TEST_F(StopControlTest, AWithdrawnSourceIsNeverClosedAgain) {
-  AudioSource* source = newCountingSource();
-  stopSetSource(source);
+  auto source = newCountingSource();
+  stopSetSource(source.get());
   stopWithdrawSource();
-  deleteCountingSource(source);
+  source.reset();
   stopRequest(SIGINT);  // must not reach the freed source
   EXPECT_EQ(stopRequested.load(), 1);
 }
@@ -56,31 +54,29 @@ TEST_F(StopControlTest, StopsRacingWithWithdrawAndDestroyAreSafe) {
   int closed = 0;
   int lateCloses = 0;
   int wrongState = 0;
-  AudioSource* withdrawn = nullptr;
+  std::unique_ptr<stop_test::CountingSource> withdrawn;
   int closesAtWithdrawal = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (int round = 0;
        round < 2000 || (closed < 10 && std::chrono::steady_clock::now() < deadline);
        ++round) {
-    AudioSource* source = newCountingSource();
-    stopSetSource(source);
+    auto source = newCountingSource();
+    stopSetSource(source.get());
     if (round % 2 == 0) std::this_thread::yield();
     stopWithdrawSource();
-    const int closes = closesOf(source);
+    const int closes = source->closes();
     closed += closes > 0 ? 1 : 0;
     // Closed means no longer open, and untouched means still open.
-    wrongState += source->isOpen.load() == (closes > 0 ? 0 : 1) ? 0 : 1;
+    wrongState += source->isOpen() == (closes == 0) ? 0 : 1;
     if (withdrawn != nullptr) {
-      lateCloses += closesOf(withdrawn) - closesAtWithdrawal;
-      deleteCountingSource(withdrawn);
+      lateCloses += withdrawn->closes() - closesAtWithdrawal;
     }
-    withdrawn = source;
+    withdrawn = std::move(source);
     closesAtWithdrawal = closes;
   }
   done = true;
   stopper.join();
-  lateCloses += closesOf(withdrawn) - closesAtWithdrawal;
-  deleteCountingSource(withdrawn);
+  lateCloses += withdrawn->closes() - closesAtWithdrawal;
   EXPECT_GT(stops.load(), 0);
   EXPECT_EQ(stopRequested.load(), 1);
   EXPECT_EQ(lateCloses, 0) << "a stop closed a withdrawn source";

@@ -13,26 +13,24 @@
 
 namespace {
 
-using stop_test::closesOf;
-using stop_test::deleteCountingSource;
 using stop_test::newCountingSource;
 using stop_test::StopControlTest;
 
 // The listener turns a termination signal into a stop.
 TEST_F(StopControlTest, ASignalBecomesAStop) {
   ASSERT_TRUE(stopHandlersInstall());
-  AudioSource* source = newCountingSource();
-  stopSetSource(source);
+  auto source = newCountingSource();
+  stopSetSource(source.get());
   ASSERT_EQ(kill(getpid(), SIGTERM), 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (closesOf(source) == 0 && std::chrono::steady_clock::now() < deadline) {
+  while (source->closes() == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(stopRequested.load(), 1);
-  EXPECT_EQ(closesOf(source), 1);
+  EXPECT_EQ(source->closes(), 1);
   stopWithdrawSource();
   stopHandlersRemove();
-  deleteCountingSource(source);
+  source.reset();
   // Give the test process its signals back.
   sigset_t set;
   sigemptyset(&set);

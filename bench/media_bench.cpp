@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     stream.push_back(0xFF);
 
     Feed feed{&stream, 0};
-    RtpContext* context = rtpContextCreate(pull, &feed, kRtpModeTyped);
+    RtpContext* context =
+        rtpContextCreate(pull, &feed, InputMode::kFramedTyped);
     if (context == nullptr) return 1;
     uint8_t buffer[1024];
     size_t delivered = 0;

@@ -60,7 +60,7 @@ struct Run {
 // Writes `audioSeconds` of audio into the sink, as fast as it takes it
 // (live false) or kLiveBlock bytes every kLivePeriodMs (live true), then
 // closes it at a normal end.
-Run feed(AudioSink* sink, int audioSeconds, bool live) {
+Run feed(AudioSink& sink, int audioSeconds, bool live) {
   const int64_t total = int64_t{audioSeconds} * 16000;
   std::vector<uint8_t> block(1024);
   for (size_t i = 0; i < block.size(); ++i) {
@@ -80,11 +80,11 @@ Run feed(AudioSink* sink, int audioSeconds, bool live) {
         std::min<int64_t>(live ? kLiveBlock : 1024, total - offset));
     run.writeTimes.push_back(Clock::now());
     run.writeOffsets.push_back(offset);
-    const Result written = sink->write(sink, block.data(), length);
+    const Result written = sink.write(block.data(), length);
     if (written <= 0) break;
     offset += written;
   }
-  sink->close(sink);
+  sink.close();
   run.wallSeconds = msBetween(start, Clock::now()) / 1000;
   run.processCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0;
   run.writerCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - thread0;
@@ -138,13 +138,13 @@ void pacedScenario(const char* name, int audioSeconds, bool live) {
   options.bufferMs = 32;
   auto device = std::make_shared<paced_wave_out::PacedWaveOut>(options);
   std::atomic<int32_t> stop{0};
-  AudioSink* sink = openSoundDeviceSinkWith(device->opener(), &stop);
+  auto sink = openSoundDeviceSinkWith(device->opener(), &stop);
   if (sink == nullptr) {
     std::printf("%s: could not open the sink\n", name);
     return;
   }
-  const Run run = feed(sink, audioSeconds, live);
-  sink->destroy(sink);
+  const Run run = feed(*sink, audioSeconds, live);
+  sink.reset();
   printCpu(name, audioSeconds, run);
   if (live) printLatency(name, run, device->queueTimes());
 }
@@ -189,12 +189,12 @@ void alsaScenario(int audioSeconds) {
   };
   std::atomic<int32_t> stop{0};
   int32_t result = 0;
-  AudioSink* sink = openSoundDeviceSinkWith(opener, &stop, &result);
+  auto sink = openSoundDeviceSinkWith(opener, &stop, &result);
   if (sink == nullptr) {
     std::printf("alsa-live: could not open the sink (%d)\n", result);
   } else {
-    const Run run = feed(sink, audioSeconds, true);
-    sink->destroy(sink);
+    const Run run = feed(*sink, audioSeconds, true);
+    sink.reset();
     printCpu("alsa-live", audioSeconds, run);
     printLatency("alsa-live", run, tap.times);
   }

@@ -1,10 +1,10 @@
 # Libraries from Debian packages, found through pkg-config or find_library.
-# Each subsystem that needs one adds it to hearkener_core here.
+# Each subsystem that needs one adds it to its library here.
 
 # ALSA (libasound): the wave-out backend of the sound device sink.
 if(NOT WIN32)
   pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
-  target_link_libraries(hearkener_core PUBLIC PkgConfig::ALSA)
+  target_link_libraries(hearkener_sound PUBLIC PkgConfig::ALSA)
 endif()
 
 # The Windows program links the codec libraries statically, as
@@ -38,7 +38,7 @@ if(WIN32)
   # After the codecs: what libavcodec and libavutil use of the system.
   target_link_libraries(hearkener_codec_libraries INTERFACE
     ${HEARKENER_CODEC_STATIC_LIBRARIES} bcrypt ole32 user32 atomic)
-  target_link_libraries(hearkener_core PUBLIC hearkener_codec_libraries)
+  target_link_libraries(hearkener_codecs PUBLIC hearkener_codec_libraries)
   # No runtime names: the tests get the names the program reports.
   set(HEARKENER_SONAME_DEFINITIONS HEARKENER_SONAME_GSM="libgsm"
     HEARKENER_SONAME_BCG729="libbcg729" HEARKENER_SONAME_AVCODEC="libavcodec"
@@ -60,7 +60,7 @@ find_library(GSM_LIBRARY gsm REQUIRED)
 # each library at run time, on the first decoder of its kind, by the runtime
 # name (soname) of the library found here; HEARKENER_LINK_CODECS links them
 # instead and serves the same requests from a table (as a static build must).
-target_include_directories(hearkener_core PUBLIC ${GSM_INCLUDE_DIR}
+target_include_directories(hearkener_codecs PUBLIC ${GSM_INCLUDE_DIR}
   ${SPANDSP_INCLUDE_DIRS} ${BCG729_INCLUDE_DIRS} ${LIBAV_INCLUDE_DIRS})
 
 # Every codec library, for targets that call them directly (the tests' and
@@ -114,13 +114,13 @@ if(NOT WIN32)
 endif()
 
 if(HEARKENER_LINK_CODECS OR WIN32)
-  target_link_libraries(hearkener_core PUBLIC hearkener_codec_libraries)
+  target_link_libraries(hearkener_codecs PUBLIC hearkener_codec_libraries)
 else()
   message(STATUS "codec libraries loaded on first use: ${HEARKENER_SONAME_GSM} "
     "${HEARKENER_SONAME_BCG729} ${HEARKENER_SONAME_AVCODEC} "
     "${HEARKENER_SONAME_AVUTIL} ${HEARKENER_SONAME_SPANDSP}")
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/codecs/codec_library_posix.cpp
-    TARGET_DIRECTORY hearkener_core APPEND PROPERTY COMPILE_DEFINITIONS
+    TARGET_DIRECTORY hearkener_codecs APPEND PROPERTY COMPILE_DEFINITIONS
     ${HEARKENER_SONAME_DEFINITIONS})
-  target_link_libraries(hearkener_core PUBLIC ${CMAKE_DL_LIBS})
+  target_link_libraries(hearkener_codecs PUBLIC ${CMAKE_DL_LIBS})
 endif()

@@ -44,7 +44,8 @@ int32_t pull(void* userData, uint8_t* destination, int32_t length) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   Supply supply{data + 1, size - 1, 0, data[0]};
-  const int32_t mode = (data[0] & 1) ? kRtpModeTyped : kRtpModeFramed;
+  const InputMode mode =
+      (data[0] & 1) ? InputMode::kFramedTyped : InputMode::kFramed;
   RtpContext* context = rtpContextCreate(pull, &supply, mode);
   if (context == nullptr) return 0;
   uint8_t buffer[1024];

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   framed::finish(stream);
   Supply supply{&stream, 0};
-  RtpContext* context = rtpContextCreate(pull, &supply, kRtpModeTyped);
+  RtpContext* context =
+      rtpContextCreate(pull, &supply, InputMode::kFramedTyped);
   if (context == nullptr) return 0;
   uint8_t buffer[1024];
   int32_t count = 0;

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/audio_endpoint.h"
+#include "core/audio_endpoint.h"
 #include "wav/wav_file_sink.h"
 #include "wav/wav_file_source.h"
 #include "wav/wav_header.h"
@@ -50,18 +50,18 @@ bool writeInput(const char* path, const uint8_t* data, size_t size) {
 }
 
 void readToTheEnd(const char* path) {
-  AudioSource* source = openWavFileSource(path);
+  auto source = openWavFileSource(path);
   if (source == nullptr) return;
   uint8_t block[1024];
   // A hostile data length cannot make this loop forever: the file ends.
   for (;;) {
     int32_t count = 0;
-    if (source->wait(source, 50) <= 0) break;
-    const Result read = source->read(source, block, sizeof block, &count);
+    if (source->wait(50) <= 0) break;
+    const Result read = source->read(block, sizeof block, &count);
     if (count <= 0 || (read < 0 && read != kResultUndecodable)) break;
   }
-  source->close(source);
-  source->destroy(source);
+  source->close();
+  source.reset();
 }
 
 void findChunks(const char* path) {
@@ -76,13 +76,13 @@ void findChunks(const char* path) {
 // exactly the input again, whether append refused it untouched or put it
 // back.
 void appendAndRestore(const char* path, const uint8_t* data, size_t size) {
-  AudioSink* sink = openWavFileSink(path, 1, nullptr);
+  auto sink = openWavFileSink(path, 1, nullptr);
   if (sink != nullptr) {
     static const uint8_t kHalfFrame[1] = {0xD5};
-    sink->write(sink, kHalfFrame, static_cast<int32_t>(size % 2));
-    wavSinkSetRunEnd(sink, WavRunEnd::kFailed);
-    sink->close(sink);
-    sink->destroy(sink);
+    sink->write(kHalfFrame, static_cast<int32_t>(size % 2));
+    sink->setRunEnd(WavRunEnd::kFailed);
+    sink->close();
+    sink.reset();
   }
   FILE* file = fopen(path, "rbe");
   if (file == nullptr) abort();

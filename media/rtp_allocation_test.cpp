@@ -124,7 +124,7 @@ bool countDecoding(bool faults, Counts* counts) {
   feed.bytes = everythingButG726(faults, 1);
   feed.segment = 333;
   std::unique_ptr<RtpContext, ContextDeleter> context(
-      rtpContextCreate(framed::pullFeed, &feed, kRtpModeTyped));
+      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   EXPECT_NE(context, nullptr);
   if (!context) return false;
   testing::internal::CaptureStderr();
@@ -179,7 +179,7 @@ TEST(RtpAllocation, G726AllocatesOnOpenAndHoldsNothingBetweenUnits) {
   }
   framed::finish(feed.bytes);
   std::unique_ptr<RtpContext, ContextDeleter> context(
-      rtpContextCreate(framed::pullFeed, &feed, kRtpModeTyped));
+      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;

@@ -103,7 +103,8 @@ framed::Output decodeThroughContext(const Bytes encoded[2], int unitBytes,
   }
   framed::finish(feed.bytes);
   feed.segment = 700;
-  ContextPtr context(rtpContextCreate(framed::pullFeed, &feed, kRtpModeTyped));
+  ContextPtr context(
+      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   EXPECT_NE(context, nullptr);
   if (!context) return {};
   return framed::readAll(context.get());
@@ -189,7 +190,8 @@ TEST(RtpCodecs, G729ErasureFlagReachesTheFirstUnitOnly) {
   closeBcg729EncoderChannel(encoder);
   closeBcg729DecoderChannel(decoder);
   framed::finish(feed.bytes);
-  ContextPtr context(rtpContextCreate(framed::pullFeed, &feed, kRtpModeFramed));
+  ContextPtr context(
+      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramed));
   ASSERT_NE(context, nullptr);
   const framed::Output out = framed::readAll(context.get());
   EXPECT_TRUE(out.channel[0] == expectedAlaw(reference));
@@ -332,7 +334,8 @@ TEST(RtpCodecs, G726RateChangeRestartsTheDecoder) {
     reference.insert(reference.end(), step.reference->begin(), step.reference->begin() + 40 * 80);
   }
   framed::finish(feed.bytes);
-  ContextPtr context(rtpContextCreate(framed::pullFeed, &feed, kRtpModeTyped));
+  ContextPtr context(
+      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   ASSERT_NE(context, nullptr);
   testing::internal::CaptureStderr();
   const framed::Output out = framed::readAll(context.get());

@@ -22,7 +22,7 @@ void releaseContext(RtpContext* context) {
 
 }  // namespace
 
-RtpContext* rtpContextCreate(RtpPull pull, void* userData, int32_t mode,
+RtpContext* rtpContextCreate(RtpPull pull, void* userData, InputMode mode,
                              Reporter* reporter) {
   auto* context = new (std::nothrow) RtpContext;
   if (context == nullptr) {
@@ -61,7 +61,7 @@ void rtpContextDestroy(RtpContext* context) {
 }
 
 int32_t rtpContextDecodeFrame(RtpContext* context) {
-  const int32_t headerLength = context->mode == kRtpModeFramed ? 1 : 2;
+  const int32_t headerLength = context->mode == InputMode::kFramed ? 1 : 2;
   const FrameBuffer& frame = context->frame;
   if (frame.length < headerLength) {
     reportLine(context->reporter, ReportKind::kNotice, "missing control byte");
@@ -69,7 +69,7 @@ int32_t rtpContextDecodeFrame(RtpContext* context) {
   }
   const uint8_t control = frame.bytes[0];
   const int32_t codecType =
-      context->mode == kRtpModeFramed ? control >> 2 : frame.bytes[1];
+      context->mode == InputMode::kFramed ? control >> 2 : frame.bytes[1];
   const bool erasure = (control & 0x02) != 0;
   return rtpChannelDecode(&context->channel[control & 0x01], codecType,
                           frame.bytes + headerLength,
@@ -141,7 +141,7 @@ void padToLonger(RtpContext* context) {
 
 RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
                          int32_t* count) {
-  const int32_t skipCount = context->mode == kRtpModeFramed ? 1 : 0;
+  const int32_t skipCount = context->mode == InputMode::kFramed ? 1 : 0;
   bool undecodable = false;
   *count = rtpContextMix(context, buffer, capacity);
   if (*count > 0) return RtpResult::kOk;

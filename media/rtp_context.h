@@ -18,12 +18,9 @@
 
 #include <cstdint>
 
+#include "core/input_mode.h"
 #include "media/frame_parser.h"
 #include "media/rtp_channel.h"
-
-// The input modes a context decodes.
-constexpr int32_t kRtpModeFramed = 6;  // codec type in the control byte
-constexpr int32_t kRtpModeTyped = 7;   // a codec type byte after the control
 
 // Bytes of the input ring.
 constexpr int32_t kRtpInputRingSize = 1024;
@@ -54,20 +51,20 @@ struct RtpContext {
   FrameInput input;
   FrameBuffer frame;
   RtpChannel channel[2];
-  int32_t mode = kRtpModeTyped;
+  InputMode mode = InputMode::kFramedTyped;
   // Set once a frame with an unsupported codec type was met; reported again
   // by the read that ends the input.
   bool undecodableMet = false;
   Reporter* reporter = nullptr;  // null: the console
 };
 
-// Creates a context for `mode` (6 or 7) that pulls through `pull` with
-// `userData` and reports to `reporter` (null: the console). Returns nullptr
-// after reporting why. The caller owns the result and releases it with
-// rtpContextDestroy.
+// Creates a context for `mode` (kFramed or kFramedTyped) that pulls through
+// `pull` with `userData` and reports to `reporter` (null: the console).
+// Returns nullptr after reporting why. The caller owns the result and
+// releases it with rtpContextDestroy.
 // REQUIRES: pull is not null; userData and *reporter outlive the context.
 [[nodiscard]] RtpContext* rtpContextCreate(RtpPull pull, void* userData,
-                                           int32_t mode,
+                                           InputMode mode,
                                            Reporter* reporter = nullptr);
 
 // Delivers up to `capacity` bytes (a whole number of two-byte frames) of

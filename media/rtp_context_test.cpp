@@ -19,7 +19,7 @@ struct ContextDeleter {
 };
 using ContextPtr = std::unique_ptr<RtpContext, ContextDeleter>;
 
-ContextPtr makeContext(framed::Feed* feed, int32_t mode) {
+ContextPtr makeContext(framed::Feed* feed, InputMode mode) {
   return ContextPtr(rtpContextCreate(framed::pullFeed, feed, mode));
 }
 
@@ -38,7 +38,7 @@ TEST(RtpContext, TwoDirectionsAreInterleavedByteByByte) {
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(160, 0x11)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 2, alaw(160, 0x22)), 7);
   framed::finish(feed.bytes);
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;
@@ -59,7 +59,7 @@ TEST(RtpContext, ReadDeliversWholeFramesUpToCapacity) {
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(100, 0x11)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 3, alaw(100, 0xFF)), 7);
   framed::finish(feed.bytes);
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   const framed::Output out = framed::readAll(context.get(), 33);
   EXPECT_EQ(out.results.size(), 7u);  // 6 reads of 32 bytes and one of 8
@@ -86,7 +86,7 @@ TEST(RtpContext, IdleDirectionIsPaddedWithSilence) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     framed::Feed feed;
-    ContextPtr context = makeContext(&feed, kRtpModeTyped);
+    ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
     ASSERT_NE(context, nullptr);
     uint8_t buffer[4096];
     if (c.loudBefore) {
@@ -111,7 +111,7 @@ TEST(RtpContext, IdleDirectionIsPaddedWithSilence) {
 
 TEST(RtpContext, ChannelZeroIsPaddedWhenChannelOneLeads) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   ASSERT_EQ(queue(context.get(), 1, 2, alaw(500, 0x44)), 0);
   uint8_t buffer[2048];
@@ -122,7 +122,7 @@ TEST(RtpContext, ChannelZeroIsPaddedWhenChannelOneLeads) {
 
 TEST(RtpContext, SilencePayloads) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   RtpChannel* channel = &context->channel[0];
   EXPECT_EQ(queue(context.get(), 0, 40, {20}), 1);
@@ -147,7 +147,7 @@ TEST(RtpContext, SilencePayloads) {
 
 TEST(RtpContext, FullOutputRingDropsTheRestOfAnAlawPayload) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   ASSERT_EQ(queue(context.get(), 1, 2, alaw(3990, 0x11)), 0);
   EXPECT_EQ(queue(context.get(), 1, 3, alaw(20, 0xFF)), -1);
@@ -162,7 +162,7 @@ TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 2, alaw(50, 0x22)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 11, alaw(10, 0x99)), 7);
   framed::finish(feed.bytes);
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;
@@ -185,7 +185,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
   framed::appendFrame(feed.bytes, framed::controlFrame(0, 2, alaw(8, 0x11)), 6);
   framed::appendFrame(feed.bytes, framed::controlFrame(1, 3, alaw(8, 0x7F)), 6);
   framed::finish(feed.bytes);
-  ContextPtr context = makeContext(&feed, kRtpModeFramed);
+  ContextPtr context = makeContext(&feed, InputMode::kFramed);
   ASSERT_NE(context, nullptr);
   const framed::Output out = framed::readAll(context.get());
   EXPECT_EQ(out.channel[0], alaw(8, 0x11));
@@ -201,7 +201,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
   framed::Feed typed;
   framed::appendFrame(typed.bytes, {0x01}, 7);  // control byte, no type
   framed::finish(typed.bytes);
-  ContextPtr typedContext = makeContext(&typed, kRtpModeTyped);
+  ContextPtr typedContext = makeContext(&typed, InputMode::kFramedTyped);
   ASSERT_NE(typedContext, nullptr);
   testing::internal::CaptureStderr();
   framed::readAll(typedContext.get());
@@ -211,7 +211,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
 
 TEST(RtpContext, IgnoredTypesQueueNothingAndCountAsNotQuiet) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   for (int32_t type : {1, 17}) {
     EXPECT_EQ(queue(context.get(), 0, type, alaw(33, 0xD0)), 0);
@@ -225,7 +225,7 @@ TEST(RtpContext, PullFailureEndsTheReadAndTheContextStaysUsable) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(20, 0x11)), 7);
   feed.endResult = -5;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   uint8_t buffer[64];
   int32_t count = 7;
@@ -251,8 +251,8 @@ TEST(RtpContext, FramesSplitAcrossPulls) {
   framed::finish(whole.bytes);
   framed::Feed split = whole;
   split.segment = 3;
-  ContextPtr a = makeContext(&whole, kRtpModeTyped);
-  ContextPtr b = makeContext(&split, kRtpModeTyped);
+  ContextPtr a = makeContext(&whole, InputMode::kFramedTyped);
+  ContextPtr b = makeContext(&split, InputMode::kFramedTyped);
   ASSERT_TRUE(a && b);
   const framed::Output outA = framed::readAll(a.get());
   const framed::Output outB = framed::readAll(b.get());
@@ -280,7 +280,7 @@ Bytes gsmFrames(int frames, int amplitude) {
 
 TEST(RtpContext, GsmPayloadWithATrailingPartialFrame) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   Bytes payload = gsmFrames(1, 3000);
   payload.resize(40, 0xD0);
@@ -293,7 +293,7 @@ TEST(RtpContext, GsmPayloadWithATrailingPartialFrame) {
 
 TEST(RtpContext, BlockCodecFailuresKeepTheUnitsBefore) {
   framed::Feed feed;
-  ContextPtr context = makeContext(&feed, kRtpModeTyped);
+  ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   Bytes payload = gsmFrames(3, 3000);
   payload[33] = 0x00;  // the second frame's magic nibble is not 0xD

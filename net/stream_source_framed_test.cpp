@@ -28,17 +28,17 @@ struct Reads {
   int32_t lastCount = -7;
 };
 
-Reads readToEnd(AudioSource* source) {
+Reads readToEnd(AudioSource& source) {
   Reads reads;
   uint8_t block[1024];
   for (int turn = 0; turn < 10000; ++turn) {
-    const Result waited = source->wait(source, 5000);
+    const Result waited = source.wait(5000);
     if (waited <= 0) {
       ADD_FAILURE() << "wait returned " << waited;
       break;
     }
     int32_t count = -7;
-    reads.last = source->read(source, block, sizeof block, &count);
+    reads.last = source.read(block, sizeof block, &count);
     reads.lastCount = count;
     if (count <= 0) break;
     reads.results.push_back(reads.last);
@@ -48,16 +48,17 @@ Reads readToEnd(AudioSource* source) {
 }
 
 TEST(StreamSourceFramed, DecodesFramesSplitAcrossSegments) {
-  for (int32_t mode : {6, 7}) {
-    SCOPED_TRACE(mode);
+  for (const InputMode mode : {InputMode::kFramed, InputMode::kFramedTyped}) {
+    const int tag = mode == InputMode::kFramed ? 6 : 7;  // appendFrame's
+    SCOPED_TRACE(tag);
     Bytes stream;
     Bytes expected;
     for (int f = 0; f < 12; ++f) {
       const Bytes payload(100, static_cast<uint8_t>(0x10 + f));
       for (uint8_t d = 0; d < 2; ++d) {
-        Bytes frame = mode == 6 ? framed::controlFrame(d, 2, payload)
-                                : framed::typedFrame(d, 2, payload);
-        framed::appendFrame(stream, frame, mode);
+        Bytes frame = tag == 6 ? framed::controlFrame(d, 2, payload)
+                               : framed::typedFrame(d, 2, payload);
+        framed::appendFrame(stream, frame, tag);
       }
       for (int i = 0; i < 100; ++i) {
         expected.push_back(static_cast<uint8_t>(0x10 + f));
@@ -75,15 +76,15 @@ TEST(StreamSourceFramed, DecodesFramesSplitAcrossSegments) {
       }
     });
     ASSERT_TRUE(server.listening());
-    AudioSource* source =
+    auto source =
         openStreamSource(server.host(), server.port(), "sales", mode, nullptr);
     ASSERT_NE(source, nullptr);
-    const Reads reads = readToEnd(source);
+    const Reads reads = readToEnd(*source);
     server.join();
     EXPECT_EQ(reads.audio, expected);
     EXPECT_EQ(reads.last, 0);
     EXPECT_EQ(reads.lastCount, 0);
-    source->destroy(source);
+    source.reset();
   }
   EXPECT_EQ(netLiveSocketCount(), 0);
 }
@@ -102,14 +103,14 @@ TEST(StreamSourceFramed, TranslatesDecoderResults) {
     peer.reset();
   });
   ASSERT_TRUE(server.listening());
-  AudioSource* source =
-      openStreamSource(server.host(), server.port(), nullptr, 7, nullptr);
+  auto source = openStreamSource(server.host(), server.port(), nullptr,
+                                 InputMode::kFramedTyped, nullptr);
   ASSERT_NE(source, nullptr);
   testing::internal::CaptureStderr();
-  const Reads reads = readToEnd(source);
+  const Reads reads = readToEnd(*source);
   testing::internal::GetCapturedStderr();
   server.join();
-  source->destroy(source);
+  source.reset();
   EXPECT_EQ(reads.results, std::vector<Result>{kResultUndecodable});
   EXPECT_EQ(reads.audio.size(), 100u);
   if (!loopback::resetReachesClient()) {
@@ -131,22 +132,22 @@ TEST(StreamSourceFramed, DecodedAudioIsReadyWithoutNewBytes) {
     peer.stall(10000);
   });
   ASSERT_TRUE(server.listening());
-  AudioSource* source =
-      openStreamSource(server.host(), server.port(), nullptr, 7, nullptr);
+  auto source = openStreamSource(server.host(), server.port(), nullptr,
+                                 InputMode::kFramedTyped, nullptr);
   ASSERT_NE(source, nullptr);
   size_t delivered = 0;
   uint8_t block[100];
   while (delivered < 600) {
-    ASSERT_EQ(source->wait(source, 2000), 1) << delivered;
+    ASSERT_EQ(source->wait(2000), 1) << delivered;
     int32_t count = 0;
-    ASSERT_EQ(source->read(source, block, sizeof block, &count), kResultOk);
+    ASSERT_EQ(source->read(block, sizeof block, &count), kResultOk);
     ASSERT_GT(count, 0);
     delivered += static_cast<size_t>(count);
   }
   EXPECT_EQ(delivered, 600u);
-  EXPECT_EQ(source->wait(source, 0), 0);
+  EXPECT_EQ(source->wait(0), 0);
   server.release();
-  source->destroy(source);
+  source.reset();
 }
 
 // Urgent data ends the read at once even before any frame decoded: the
@@ -160,20 +161,20 @@ TEST(StreamSourceFramed, UrgentDataAmidGarbageEndsTheRead) {
     peer.stall(10000);
   });
   ASSERT_TRUE(server.listening());
-  AudioSource* source =
-      openStreamSource(server.host(), server.port(), "sales", 7, nullptr);
+  auto source = openStreamSource(server.host(), server.port(), "sales",
+                                 InputMode::kFramedTyped, nullptr);
   ASSERT_NE(source, nullptr);
-  ASSERT_EQ(source->wait(source, 5000), 1);
+  ASSERT_EQ(source->wait(5000), 1);
   uint8_t block[1024];
   int32_t count = -7;
   const auto start = std::chrono::steady_clock::now();
   testing::internal::CaptureStderr();
-  const Result read = source->read(source, block, sizeof block, &count);
+  const Result read = source->read(block, sizeof block, &count);
   testing::internal::GetCapturedStderr();
   const auto end = std::chrono::steady_clock::now();
   EXPECT_FALSE(server.finished());
   server.release();
-  source->destroy(source);
+  source.reset();
   EXPECT_EQ(read, kResultNetwork);
   EXPECT_EQ(count, -1);
   EXPECT_LT(test_clock::msBetween(start, end), test_clock::boundMs(1000));

@@ -39,7 +39,21 @@ constexpr char kOpenFailureOther[] = "audio device could not be opened";
 // One 16-bit sample per currency byte.
 constexpr int32_t kSamplesPerBuffer = kSoundBufferBytes / 2;
 
-struct SoundSinkState {
+class SoundDeviceSink final : public AudioSink {
+ public:
+  ~SoundDeviceSink() override { close(); }
+  Result close() override;
+  Result write(const uint8_t* bytes, int32_t length) override;
+
+ private:
+  friend std::unique_ptr<AudioSink> openSink(
+      const WaveOutOpener& open, const std::atomic<int32_t>* stopFlag,
+      int32_t& result);
+  bool stopRequested() const;
+  bool takeFreeBuffer();
+  void queueCurrent();
+  int32_t playOut();
+
   // Declared first so that it outlives the device, whose done callbacks
   // release it.
   CountingSemaphore freeBuffers{kSoundBufferCount, kSoundBufferCount};
@@ -56,12 +70,8 @@ struct SoundSinkState {
   std::unique_ptr<WaveOutDevice> device;
 };
 
-SoundSinkState* stateOf(AudioSink* sink) {
-  return static_cast<SoundSinkState*>(sink->state);
-}
-
-bool stopRequested(const SoundSinkState* state) {
-  return state->stopFlag != nullptr && state->stopFlag->load() != 0;
+bool SoundDeviceSink::stopRequested() const {
+  return stopFlag != nullptr && stopFlag->load() != 0;
 }
 
 // The device's done notification: the buffer is free again.
@@ -72,42 +82,40 @@ void soundBufferDone(void* context, WaveOutBuffer* /*buffer*/) {
 // Takes a unit of the free-buffer semaphore for the current buffer, waiting
 // for the device to hand one back. False when a stop is requested or the
 // sink closes first.
-bool takeFreeBuffer(const AudioSink* sink, SoundSinkState* state) {
-  if (state->freeBuffers.acquireFor(0)) return true;
+bool SoundDeviceSink::takeFreeBuffer() {
+  if (freeBuffers.acquireFor(0)) return true;
   for (;;) {
-    if (stopRequested(state) || sink->isOpen.load() != 1) {
+    if (stopRequested() || !isOpen()) {
       debugTrace("stop requested while waiting for a free buffer\n");
       return false;
     }
-    if (state->freeBuffers.acquireFor(kSoundStopCheckMs)) return true;
+    if (freeBuffers.acquireFor(kSoundStopCheckMs)) return true;
   }
 }
 
 // Hands the full current buffer to the device and moves on to the next.
-void queueCurrent(SoundSinkState* state) {
-  WaveOutBuffer* buffer = &state->buffers[state->currentBuffer];
-  if (state->device->queue(buffer) != kWaveOutOk) {
+void SoundDeviceSink::queueCurrent() {
+  WaveOutBuffer* buffer = &buffers[currentBuffer];
+  if (device->queue(buffer) != kWaveOutOk) {
     // Not played, so no done notification will give its unit back.
-    state->freeBuffers.release();
+    freeBuffers.release();
   }
-  state->holdsCurrent = false;
-  state->currentBuffer = (state->currentBuffer + 1) % kSoundBufferCount;
-  state->fill = 0;
+  holdsCurrent = false;
+  currentBuffer = (currentBuffer + 1) % kSoundBufferCount;
+  fill = 0;
 }
 
-Result soundSinkWrite(AudioSink* sink, const uint8_t* bytes, int32_t length) {
-  if (!endpointUsable(sink)) return kResultSoundNotOpen;
-  SoundSinkState* state = stateOf(sink);
+Result SoundDeviceSink::write(const uint8_t* bytes, int32_t length) {
+  if (!isOpen()) return kResultSoundNotOpen;
   if (bytes == nullptr || length <= 0) return 0;
   int32_t consumed = 0;
-  while (consumed < length && sink->isOpen.load() == 1) {
-    if (!state->holdsCurrent) {
-      if (!takeFreeBuffer(sink, state)) break;
-      state->holdsCurrent = true;
+  while (consumed < length && isOpen()) {
+    if (!holdsCurrent) {
+      if (!takeFreeBuffer()) break;
+      holdsCurrent = true;
     }
-    const int32_t count =
-        std::min(length - consumed, kSamplesPerBuffer - state->fill);
-    uint8_t* out = state->blocks[state->currentBuffer].get() + 2 * state->fill;
+    const int32_t count = std::min(length - consumed, kSamplesPerBuffer - fill);
+    uint8_t* out = blocks[currentBuffer].get() + 2 * fill;
     for (int32_t i = 0; i < count; ++i) {
       const uint16_t sample =
           static_cast<uint16_t>(alawToLinear(bytes[consumed + i]));
@@ -115,8 +123,8 @@ Result soundSinkWrite(AudioSink* sink, const uint8_t* bytes, int32_t length) {
       out[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
     }
     consumed += count;
-    state->fill += count;
-    if (state->fill == kSamplesPerBuffer) queueCurrent(state);
+    fill += count;
+    if (fill == kSamplesPerBuffer) queueCurrent();
   }
   return consumed;
 }
@@ -124,12 +132,12 @@ Result soundSinkWrite(AudioSink* sink, const uint8_t* bytes, int32_t length) {
 // Lets the device play what is queued: takes back units as buffers come
 // back, until all are back, kSoundPlayOutLimitMs have passed or a stop is
 // requested. Returns the number of units taken.
-int32_t playOut(SoundSinkState* state) {
+int32_t SoundDeviceSink::playOut() {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(kSoundPlayOutLimitMs);
   int32_t taken = 0;
-  while (taken < kSoundBufferCount && !stopRequested(state)) {
+  while (taken < kSoundBufferCount && !stopRequested()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                           deadline - Clock::now())
                           .count();
@@ -139,73 +147,57 @@ int32_t playOut(SoundSinkState* state) {
     }
     const int32_t slice =
         static_cast<int32_t>(std::min<int64_t>(left, kSoundStopCheckMs));
-    if (state->freeBuffers.acquireFor(slice)) ++taken;
+    if (freeBuffers.acquireFor(slice)) ++taken;
   }
   return taken;
 }
 
-Result soundSinkClose(AudioSink* sink) {
-  if (!endpointUsable(sink)) return kResultOk;
-  SoundSinkState* state = stateOf(sink);
-  if (state->holdsCurrent) {
+Result SoundDeviceSink::close() {
+  if (!isOpen()) return kResultOk;
+  if (holdsCurrent) {
     // The partly filled buffer was never queued: it is dropped unplayed.
-    state->freeBuffers.release();
-    state->holdsCurrent = false;
-    state->fill = 0;
+    freeBuffers.release();
+    holdsCurrent = false;
+    fill = 0;
   }
-  int32_t taken = stopRequested(state) ? 0 : playOut(state);
-  state->device->reset();
+  int32_t taken = stopRequested() ? 0 : playOut();
+  device->reset();
   // The reset has handed every queued buffer back, so the remaining units
   // are all there; a unit that is not only means a faulty device, which the
   // close below silences for good before the blocks are freed.
   for (; taken < kSoundBufferCount; ++taken) {
-    if (!state->freeBuffers.acquireFor(0)) {
+    if (!freeBuffers.acquireFor(0)) {
       debugTrace("%d audio buffers not handed back\n",
                  kSoundBufferCount - taken);
       break;
     }
   }
   for (int32_t k = 0; k < kSoundBufferCount; ++k) {
-    const int32_t index = (state->currentBuffer + k) % kSoundBufferCount;
-    state->device->unprepare(&state->buffers[index]);
+    const int32_t index = (currentBuffer + k) % kSoundBufferCount;
+    device->unprepare(&buffers[index]);
   }
-  state->device->close();
-  state->device.reset();
-  for (std::unique_ptr<uint8_t[]>& block : state->blocks) block.reset();
-  sink->isOpen.store(0);
+  device->close();
+  device.reset();
+  for (std::unique_ptr<uint8_t[]>& block : blocks) block.reset();
+  markClosed();
   return kResultOk;
 }
 
-void soundSinkDestroy(AudioSink* sink) {
-  if (sink == nullptr) return;
-  soundSinkClose(sink);
-  delete stateOf(sink);
-  delete sink;
-}
-
-}  // namespace
-
-namespace {
-
-AudioSink* openSink(const WaveOutOpener& open,
-                    const std::atomic<int32_t>* stopFlag, int32_t& result) {
+std::unique_ptr<AudioSink> openSink(const WaveOutOpener& open,
+                                    const std::atomic<int32_t>* stopFlag,
+                                    int32_t& result) {
   result = kWaveOutNoMemory;
   debugTrace("opening audio device...\n");
-  std::unique_ptr<AudioSink> sink(new (std::nothrow) AudioSink);
+  std::unique_ptr<SoundDeviceSink> sink(new (std::nothrow) SoundDeviceSink);
   if (sink == nullptr) {
     debugTrace("could not allocate memory\n");
     return nullptr;
   }
-  std::unique_ptr<SoundSinkState> state(new (std::nothrow) SoundSinkState);
-  if (state == nullptr) {
-    debugTrace("could not allocate memory\n");
-    return nullptr;
-  }
-  state->stopFlag = stopFlag;
+  sink->stopFlag = stopFlag;
 
   const WaveOutFormat format;  // 16-bit, 2 channels, 8000 Hz
-  result = open(format, soundBufferDone, &state->freeBuffers, &state->device);
-  if (result != kWaveOutOk || state->device == nullptr) {
+  result = open(format, soundBufferDone, &sink->freeBuffers, &sink->device);
+  if (result != kWaveOutOk || sink->device == nullptr) {
     switch (result) {
       case kWaveOutNoDevice:
         debugTrace("no audio device available\n");
@@ -234,49 +226,46 @@ AudioSink* openSink(const WaveOutOpener& open,
   }
 
   for (int32_t i = 0; i < kSoundBufferCount; ++i) {
-    state->blocks[i].reset(new (std::nothrow) uint8_t[kSoundBufferBytes]);
-    if (state->blocks[i] == nullptr) {
+    sink->blocks[i].reset(new (std::nothrow) uint8_t[kSoundBufferBytes]);
+    if (sink->blocks[i] == nullptr) {
       debugTrace("could not allocate memory\n");
       result = kWaveOutNoMemory;
       return nullptr;
     }
-    WaveOutBuffer& buffer = state->buffers[i];
-    buffer.data = state->blocks[i].get();
+    WaveOutBuffer& buffer = sink->buffers[i];
+    buffer.data = sink->blocks[i].get();
     buffer.length = kSoundBufferBytes;
     // A buffer the device refuses is simply not played: its queue fails.
-    state->device->prepare(&buffer);
+    sink->device->prepare(&buffer);
   }
 
-  sink->destroy = soundSinkDestroy;
-  sink->close = soundSinkClose;
-  sink->write = soundSinkWrite;
-  sink->state = state.release();
-  sink->isOpen.store(1);
+  sink->markOpen();
   result = kWaveOutOk;
-  return sink.release();
+  return sink;
 }
 
 }  // namespace
 
-AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
-                                   const std::atomic<int32_t>* stopFlag,
-                                   int32_t* openResult) {
+std::unique_ptr<AudioSink> openSoundDeviceSinkWith(
+    const WaveOutOpener& open, const std::atomic<int32_t>* stopFlag,
+    int32_t* openResult) {
   int32_t ignored = kWaveOutOk;
   int32_t& result = openResult != nullptr ? *openResult : ignored;
-  AudioSink* sink = openSink(open, stopFlag, result);
+  std::unique_ptr<AudioSink> sink = openSink(open, stopFlag, result);
   lastOpenFailure.result = sink == nullptr ? result : kWaveOutOk;
   lastOpenFailure.detail[0] = '\0';
   return sink;
 }
 
-AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
-                               int32_t* openResult) {
+std::unique_ptr<AudioSink> openSoundDeviceSink(
+    const std::atomic<int32_t>* stopFlag, int32_t* openResult) {
   const WaveOutOpener open = [stopFlag](const WaveOutFormat& format,
                                         WaveOutDoneCallback done, void* context,
                                         std::unique_ptr<WaveOutDevice>* device) {
     return waveOutOpenUntilStop(format, done, context, device, stopFlag);
   };
-  AudioSink* sink = openSoundDeviceSinkWith(open, stopFlag, openResult);
+  std::unique_ptr<AudioSink> sink =
+      openSoundDeviceSinkWith(open, stopFlag, openResult);
   if (sink == nullptr) {
     std::snprintf(lastOpenFailure.detail, sizeof lastOpenFailure.detail, "%s",
                   waveOutOpenFailureDetail());

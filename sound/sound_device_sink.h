@@ -15,15 +15,16 @@
 // requested it discards the queued audio at once. A partly filled last
 // buffer is never played.
 //
-// Thread-safety: write, close and destroy run on one thread (the main
+// Thread-safety: write, close and the destructor run on one thread (the main
 // thread). The stop flag may be set from any thread. The device's done
 // notifications arrive on its own thread and touch only the semaphore.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
-#include "app/audio_endpoint.h"
+#include "core/audio_endpoint.h"
 #include "sound/wave_out.h"
 
 constexpr int32_t kSoundBufferCount = 64;
@@ -45,13 +46,13 @@ extern const char kSoundNoDeviceMessage[];
 // within kWaveOutOpenLimitMs or before a stop, or memory ran out; nothing is
 // reported. When `openResult` is given it receives kWaveOutOk or the
 // WaveOutResult of the failure.
-AudioSink* openSoundDeviceSink(const std::atomic<int32_t>* stopFlag,
-                               int32_t* openResult = nullptr);
+std::unique_ptr<AudioSink> openSoundDeviceSink(
+    const std::atomic<int32_t>* stopFlag, int32_t* openResult = nullptr);
 
 // As openSoundDeviceSink, on the device that `open` opens.
-AudioSink* openSoundDeviceSinkWith(const WaveOutOpener& open,
-                                   const std::atomic<int32_t>* stopFlag,
-                                   int32_t* openResult = nullptr);
+std::unique_ptr<AudioSink> openSoundDeviceSinkWith(
+    const WaveOutOpener& open, const std::atomic<int32_t>* stopFlag,
+    int32_t* openResult = nullptr);
 
 // Prints, through consoleReport, the one line that tells the operator why
 // the sound device could not be opened: kSoundNoDeviceMessage for

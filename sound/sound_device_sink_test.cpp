@@ -48,9 +48,7 @@ struct Fixture {
   explicit Fixture(Options options)
       : device(std::make_shared<PacedWaveOut>(options)),
         sink(openSoundDeviceSinkWith(device->opener(), &stop, &openResult)) {}
-  ~Fixture() {
-    if (sink != nullptr) sink->destroy(sink);
-  }
+  ~Fixture() { sink.reset(); }
   // Waits (at most 5 s) until the device holds every buffer of the ring.
   bool deviceHoldsTheRing() const {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
@@ -67,7 +65,7 @@ struct Fixture {
     for (size_t at = 0; at < bytes.size(); at += block) {
       const int32_t length =
           static_cast<int32_t>(std::min(block, bytes.size() - at));
-      const Result written = sink->write(sink, bytes.data() + at, length);
+      const Result written = sink->write(bytes.data() + at, length);
       if (written < 0) return written;
       total += written;
       if (written < length) break;
@@ -78,7 +76,7 @@ struct Fixture {
   std::atomic<int32_t> stop{0};
   int32_t openResult = -100;
   std::shared_ptr<PacedWaveOut> device;
-  AudioSink* sink;
+  std::unique_ptr<AudioSink> sink;
 };
 
 Options instant() {
@@ -91,9 +89,7 @@ TEST(SoundDeviceSink, OpensTheDeviceWithTheCurrencyFormat) {
   Fixture f(instant());
   ASSERT_NE(f.sink, nullptr);
   EXPECT_EQ(f.openResult, kWaveOutOk);
-  EXPECT_EQ(f.sink->isOpen.load(), 1);
-  EXPECT_EQ(f.sink->wait, nullptr);
-  EXPECT_EQ(f.sink->read, nullptr);
+  EXPECT_TRUE(f.sink->isOpen());
   const WaveOutFormat format = f.device->format();
   EXPECT_EQ(format.channels, 2);
   EXPECT_EQ(format.samplesPerSecond, 8000);
@@ -119,11 +115,11 @@ TEST_P(SoundSinkQueueing, QueuesFullBuffersAndPlaysThemInOrder) {
   const Bytes audio = currency(total);
   size_t at = 0;
   for (int32_t length : c.writes) {
-    EXPECT_EQ(f.sink->write(f.sink, audio.data() + at, length), length);
+    EXPECT_EQ(f.sink->write(audio.data() + at, length), length);
     at += static_cast<size_t>(length);
   }
   EXPECT_EQ(f.device->queuedCount(), c.queued);
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_EQ(f.device->played(),
             expansion(audio, static_cast<size_t>(c.queued) * kBytesPerBuffer));
   EXPECT_EQ(f.device->overwrites(), 0);
@@ -147,14 +143,13 @@ TEST(SoundDeviceSink, CloseIsIdempotentAndWriteAfterItIsNotOpen) {
   Fixture f(instant());
   ASSERT_NE(f.sink, nullptr);
   const Bytes audio = currency(600);
-  ASSERT_EQ(f.sink->write(f.sink, audio.data(), 600), 600);
-  EXPECT_EQ(f.sink->close(f.sink), 0);
-  EXPECT_EQ(f.sink->isOpen.load(), 0);
-  EXPECT_EQ(f.sink->close(f.sink), 0);
-  EXPECT_EQ(f.sink->write(f.sink, audio.data(), 600), kResultSoundNotOpen);
+  ASSERT_EQ(f.sink->write(audio.data(), 600), 600);
+  EXPECT_EQ(f.sink->close(), 0);
+  EXPECT_FALSE(f.sink->isOpen());
+  EXPECT_EQ(f.sink->close(), 0);
+  EXPECT_EQ(f.sink->write(audio.data(), 600), kResultSoundNotOpen);
   EXPECT_EQ(f.device->resets(), 1);
   EXPECT_EQ(f.device->played().size(), static_cast<size_t>(kSoundBufferBytes));
-  EXPECT_EQ(f.sink->write(nullptr, audio.data(), 1), kResultSoundNotOpen);
 }
 
 TEST(SoundDeviceSink, DestroyClosesAnOpenSink) {
@@ -162,13 +157,13 @@ TEST(SoundDeviceSink, DestroyClosesAnOpenSink) {
   options.paused = true;
   auto device = std::make_shared<PacedWaveOut>(options);
   std::atomic<int32_t> stop{0};
-  AudioSink* sink = openSoundDeviceSinkWith(device->opener(), &stop);
+  auto sink = openSoundDeviceSinkWith(device->opener(), &stop);
   ASSERT_NE(sink, nullptr);
   const Bytes audio = currency(3 * kBytesPerBuffer);
-  ASSERT_EQ(sink->write(sink, audio.data(), 3 * kBytesPerBuffer),
+  ASSERT_EQ(sink->write(audio.data(), 3 * kBytesPerBuffer),
             3 * kBytesPerBuffer);
   stop.store(1);
-  sink->destroy(sink);
+  sink.reset();
   EXPECT_EQ(device->resets(), 1);
   EXPECT_EQ(device->heldNow(), 0);
   EXPECT_EQ(device->doneCount(), 3);
@@ -232,7 +227,7 @@ TEST(SoundSinkPacing, FastSourceWaitsOnceTheRingIsQueued) {
   std::atomic<bool> returned{false};
   auto writer = std::async(std::launch::async, [&] {
     const Result written =
-        f.sink->write(f.sink, audio.data(), static_cast<int32_t>(audio.size()));
+        f.sink->write(audio.data(), static_cast<int32_t>(audio.size()));
     returned.store(true);
     return written;
   });
@@ -256,7 +251,7 @@ TEST(SoundSinkPacing, PlaysAtTheDeviceRateWithoutOverwriting) {
   EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
   // The 40 buffers beyond the ring had to wait for 40 to be played.
   EXPECT_GE(msSince(start), kBeyondRing * options.bufferMs - 5);
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_EQ(f.device->played(), expansion(audio, audio.size()));
   EXPECT_EQ(f.device->maxHeld(), kSoundBufferCount);
   EXPECT_EQ(f.device->overwrites(), 0);
@@ -273,7 +268,7 @@ TEST(SoundSinkPacing, LateDoneNotificationsAreWaitedFor) {
   ASSERT_NE(f.sink, nullptr);
   const Bytes audio = currency(3 * kSoundBufferCount * kBytesPerBuffer, 11);
   EXPECT_EQ(f.writeAll(audio, 1000), static_cast<int64_t>(audio.size()));
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_EQ(f.device->played(), expansion(audio, audio.size()));
   EXPECT_EQ(f.device->overwrites(), 0);
   EXPECT_LE(f.device->maxHeld(), kSoundBufferCount);
@@ -286,8 +281,7 @@ TEST(SoundSinkStop, StopEndsAWaitingWritePromptly) {
   ASSERT_NE(f.sink, nullptr);
   const Bytes audio = currency((kSoundBufferCount + 6) * kBytesPerBuffer);
   auto writer = std::async(std::launch::async, [&] {
-    return f.sink->write(f.sink, audio.data(),
-                         static_cast<int32_t>(audio.size()));
+    return f.sink->write(audio.data(), static_cast<int32_t>(audio.size()));
   });
   ASSERT_TRUE(f.deviceHoldsTheRing());
   const Clock::time_point stopped = Clock::now();
@@ -298,7 +292,7 @@ TEST(SoundSinkStop, StopEndsAWaitingWritePromptly) {
   EXPECT_LE(msSince(stopped), kPromptMs);
   EXPECT_EQ(writer.get(), kSoundBufferCount * kBytesPerBuffer);
   const Clock::time_point closing = Clock::now();
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_LE(msSince(closing), kPromptMs);
   EXPECT_TRUE(f.device->played().empty());
   EXPECT_EQ(f.device->overwrites(), 0);
@@ -316,7 +310,7 @@ TEST(SoundSinkStop, CloseAfterAStopDiscardsTheQueue) {
   EXPECT_EQ(f.device->heldNow(), 10);
   f.stop.store(1);
   const Clock::time_point closing = Clock::now();
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_LE(msSince(closing), kPromptMs);
   EXPECT_EQ(f.device->resets(), 1);
   EXPECT_EQ(f.device->doneCount(), 10);
@@ -332,7 +326,7 @@ TEST(SoundSinkPlayOut, CloseAtTheEndPlaysTheQueueOut) {
   ASSERT_NE(f.sink, nullptr);
   const Bytes audio = currency(40 * kBytesPerBuffer + 100);
   EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_EQ(f.device->played(), expansion(audio, 40 * kBytesPerBuffer));
 }
 
@@ -349,7 +343,7 @@ TEST(SoundSinkPlayOut, StopDuringPlayOutEndsItPromptly) {
     stopped = Clock::now();
     f.stop.store(1);
   });
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   const Clock::time_point closed = Clock::now();
   stopper.join();
   EXPECT_LE(
@@ -381,7 +375,7 @@ TEST(SoundSinkStop, StopsAtRandomMomentsOfPlayback) {
       f.stop.store(1);
     });
     f.writeAll(audio);
-    EXPECT_EQ(f.sink->close(f.sink), 0);
+    EXPECT_EQ(f.sink->close(), 0);
     const Clock::time_point closed = Clock::now();
     stopper.join();
     if (closed > stopped) {
@@ -406,7 +400,7 @@ TEST(SoundSinkPlayOut, PlayOutIsBounded) {
   const Bytes audio = currency(5 * kBytesPerBuffer);
   EXPECT_EQ(f.writeAll(audio), static_cast<int64_t>(audio.size()));
   const Clock::time_point closing = Clock::now();
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_GE(msSince(closing), kSoundPlayOutLimitMs - 50);
   EXPECT_LE(msSince(closing), kSoundPlayOutLimitMs + 1000);
   EXPECT_TRUE(f.device->played().empty());
@@ -428,7 +422,7 @@ TEST(SoundSinkPacing, RefusedBuffersDoNotStallTheRing) {
     ADD_FAILURE() << "write waits for buffers the device refused";
   }
   EXPECT_EQ(writer.get(), static_cast<int64_t>(audio.size()));
-  EXPECT_EQ(f.sink->close(f.sink), 0);
+  EXPECT_EQ(f.sink->close(), 0);
   EXPECT_TRUE(f.device->played().empty());
 }
 

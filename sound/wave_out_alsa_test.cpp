@@ -102,10 +102,10 @@ TEST_F(AlsaCapture, OpenReportsAMissingDeviceAndARefusedFormat) {
     SCOPED_TRACE(c.config);
     useConfig(c.config);
     int32_t result = -100;
-    AudioSink* sink = openSoundDeviceSink(nullptr, &result);
+    auto sink = openSoundDeviceSink(nullptr, &result);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(sink != nullptr, c.result == kWaveOutOk);
-    if (sink != nullptr) sink->destroy(sink);
+    sink.reset();
     ::testing::internal::CaptureStderr();
     soundReportOpenFailure(result);
     std::string line = ::testing::internal::GetCapturedStderr();
@@ -186,9 +186,8 @@ TEST_P(AlsaStuckOpen, OpenGivesUp) {
   std::atomic<int32_t> stop{0};
   int32_t result = -100;
   const Clock::time_point start = Clock::now();
-  std::future<AudioSink*> opening = std::async(std::launch::async, [&] {
-    return openSoundDeviceSink(&stop, &result);
-  });
+  std::future<std::unique_ptr<AudioSink>> opening = std::async(
+      std::launch::async, [&] { return openSoundDeviceSink(&stop, &result); });
   if (c.stopAfterMs >= 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(c.stopAfterMs));
     stop.store(1);
@@ -198,14 +197,14 @@ TEST_P(AlsaStuckOpen, OpenGivesUp) {
                                      kWaveOutOpenLimitMs + 3000)) ==
       std::future_status::ready;
   if (!answered) fifo.release();  // so that the open can end at all
-  AudioSink* sink = opening.get();
+  std::unique_ptr<AudioSink> sink = opening.get();
   const int64_t elapsed = msSince(start);
   EXPECT_TRUE(answered);
   EXPECT_EQ(sink, nullptr);
   EXPECT_EQ(result, kWaveOutTimedOut);
   EXPECT_GE(elapsed, c.minMs);
   EXPECT_LE(elapsed, test_clock::boundMs(static_cast<double>(c.maxMs)));
-  if (sink != nullptr) sink->destroy(sink);
+  sink.reset();
   fifo.release();  // the abandoned open ends and closes its PCM
 }
 
@@ -227,7 +226,7 @@ TEST_F(AlsaCapture, CloseAfterAStopReturnsWhileTheDeviceIsStuck) {
   capture_ = fifo.path();
   useConfig("capture.conf");
   std::atomic<int32_t> stop{0};
-  AudioSink* sink = openSoundDeviceSink(&stop);
+  auto sink = openSoundDeviceSink(&stop);
   ASSERT_NE(sink, nullptr);
   // 20 s: far more than the FIFO, the PCM and the ring together hold.
   const Bytes audio = currency(20 * 8000);
@@ -236,19 +235,19 @@ TEST_F(AlsaCapture, CloseAfterAStopReturnsWhileTheDeviceIsStuck) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop.store(1);
   });
-  const Result written = sink->write(sink, audio.data(), length);
+  const Result written = sink->write(audio.data(), length);
   stopper.join();
   EXPECT_LT(written, length);  // the device stopped taking audio
 
   const Clock::time_point start = Clock::now();
   std::future<Result> closing =
-      std::async(std::launch::async, [sink] { return sink->close(sink); });
+      std::async(std::launch::async, [&sink] { return sink->close(); });
   const bool closed = closing.wait_for(std::chrono::milliseconds(1000)) ==
                       std::future_status::ready;
   if (!closed) fifo.release();  // so that the close can end at all
   EXPECT_EQ(closing.get(), 0);
   EXPECT_TRUE(closed) << "close took " << msSince(start) << " ms";
-  sink->destroy(sink);
+  sink.reset();
   fifo.release();  // the abandoned playback thread ends and closes its PCM
 }
 
@@ -265,19 +264,19 @@ TEST_P(AlsaSinkCapture, DevicePlaysTheFullBuffersInOrder) {
   const CaptureCase& c = GetParam();
   useConfig("capture.conf");
   std::atomic<int32_t> stop{0};
-  AudioSink* sink = openSoundDeviceSink(&stop);
+  auto sink = openSoundDeviceSink(&stop);
   ASSERT_NE(sink, nullptr);
   size_t total = 0;
   for (int32_t length : c.writes) total += static_cast<size_t>(length);
   const Bytes audio = currency(total);
   size_t at = 0;
   for (int32_t length : c.writes) {
-    EXPECT_EQ(sink->write(sink, audio.data() + at, length), length);
+    EXPECT_EQ(sink->write(audio.data() + at, length), length);
     at += static_cast<size_t>(length);
   }
-  EXPECT_EQ(sink->close(sink), 0);
-  EXPECT_EQ(sink->write(sink, audio.data(), 1), kResultSoundNotOpen);
-  sink->destroy(sink);
+  EXPECT_EQ(sink->close(), 0);
+  EXPECT_EQ(sink->write(audio.data(), 1), kResultSoundNotOpen);
+  sink.reset();
   EXPECT_EQ(captured(), expansion(audio, static_cast<size_t>(c.playedBuffers) *
                                              kBytesPerBuffer));
 }
@@ -295,15 +294,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AlsaCapture, FirstChannelIsLeft) {
   useConfig("capture.conf");
-  AudioSink* sink = openSoundDeviceSink(nullptr);
+  auto sink = openSoundDeviceSink(nullptr);
   ASSERT_NE(sink, nullptr);
   Bytes audio;
   for (int i = 0; i < kBytesPerBuffer / 2; ++i) {
     audio.push_back(0xAA);  // first direction: loud positive
     audio.push_back(0x55);  // second direction: silence
   }
-  ASSERT_EQ(sink->write(sink, audio.data(), kBytesPerBuffer), kBytesPerBuffer);
-  sink->destroy(sink);
+  ASSERT_EQ(sink->write(audio.data(), kBytesPerBuffer), kBytesPerBuffer);
+  sink.reset();
   const Bytes pcm = captured();
   ASSERT_EQ(pcm.size(), static_cast<size_t>(kSoundBufferBytes));
   EXPECT_EQ(static_cast<int16_t>(pcm[0] | pcm[1] << 8), 32256);  // left

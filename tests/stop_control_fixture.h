@@ -8,38 +8,35 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "app/stop_control.h"
 
 namespace stop_test {
 
-// A heap source whose close counts its calls in its private state, so that a
-// close reaching a destroyed source is a use after free that ASan reports.
-struct CountingState {
-  std::atomic<int> closes{0};
+// A heap source that counts the calls of its close, so that a close reaching
+// a destroyed source is a use after free that ASan reports.
+class CountingSource final : public AudioSource {
+ public:
+  CountingSource() { markOpen(); }
+  Result close() override {
+    closes_++;
+    markClosed();
+    return 0;
+  }
+  Result wait(int32_t) override { return 0; }
+  Result read(uint8_t*, int32_t, int32_t* count) override {
+    *count = 0;
+    return 0;
+  }
+  int closes() const { return closes_.load(); }
+
+ private:
+  std::atomic<int> closes_{0};
 };
 
-inline Result countingClose(AudioEndpoint* source) {
-  static_cast<CountingState*>(source->state)->closes++;
-  source->isOpen = 0;
-  return 0;
-}
-
-inline AudioSource* newCountingSource() {
-  auto* source = new AudioSource;
-  source->close = countingClose;
-  source->state = new CountingState;
-  source->isOpen = 1;
-  return source;
-}
-
-inline void deleteCountingSource(AudioSource* source) {
-  delete static_cast<CountingState*>(source->state);
-  delete source;
-}
-
-inline int closesOf(AudioSource* source) {
-  return static_cast<CountingState*>(source->state)->closes.load();
+inline std::unique_ptr<CountingSource> newCountingSource() {
+  return std::make_unique<CountingSource>();
 }
 
 // The stop flag is process-wide and never cleared by the program; each test

@@ -1,6 +1,5 @@
 #include "wav/wav_file_sink.h"
 
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -24,6 +23,8 @@ constexpr uint64_t kMaxAudioBytes = kWavMaxFileLength - kHeaderLength;
 constexpr uint64_t kRiffSizeAt = 4;
 constexpr uint64_t kFactCountAt = 46;
 constexpr uint64_t kDataSizeAt = 54;
+
+}  // namespace
 
 struct WavSinkState {
   OutputFile file;
@@ -50,6 +51,8 @@ struct WavSinkState {
   size_t fill = 0;
   uint8_t buffer[kWavHeaderUpdateBytes];
 };
+
+namespace {
 
 void storeLe32(uint8_t* at, uint64_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -184,10 +187,13 @@ Result finishRecording(WavSinkState* state, uint64_t audio) {
   return result;
 }
 
-Result sinkClose(AudioEndpoint* sink) {
-  if (!endpointUsable(sink)) return 0;
-  auto* state = static_cast<WavSinkState*>(sink->state);
-  sink->isOpen = 0;
+}  // namespace
+
+WavFileSink::~WavFileSink() { close(); }
+
+Result WavFileSink::close() {
+  if (!markClosed()) return 0;
+  WavSinkState* state = state_.get();
   // Only a run that took its input to the end keeps an odd last byte; any
   // other recording ends at its last whole frame, and a half frame still
   // in the buffer never reaches the file.
@@ -222,16 +228,9 @@ Result sinkClose(AudioEndpoint* sink) {
   return result;
 }
 
-void sinkDestroy(AudioEndpoint* sink) {
-  if (sink == nullptr) return;
-  sinkClose(sink);
-  delete static_cast<WavSinkState*>(sink->state);
-  delete sink;
-}
-
-Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
-  if (!endpointUsable(sink)) return kResultWavOutput;
-  auto* state = static_cast<WavSinkState*>(sink->state);
+Result WavFileSink::write(const uint8_t* bytes, int32_t length) {
+  if (!isOpen()) return kResultWavOutput;
+  WavSinkState* state = state_.get();
   if (state->writeFailed) return kResultWavOutput;
   if (length <= 0) return length;
   uint64_t take = static_cast<uint64_t>(length);
@@ -270,6 +269,12 @@ Result sinkWrite(AudioEndpoint* sink, const uint8_t* bytes, int32_t length) {
   return length;
 }
 
+void WavFileSink::setRunEnd(WavRunEnd end) {
+  if (isOpen()) state_->runEnd = end;
+}
+
+namespace {
+
 // The 58 header bytes of a recording of ours, with the three size fields
 // masked out.
 bool isAlawStereoRecordingHeader(const uint8_t* header) {
@@ -305,43 +310,6 @@ int64_t appendPoint(const uint8_t* header, uint64_t declared,
   return cutOff ? static_cast<int64_t>(present & ~1ull) : -1;
 }
 
-// The reason for refusing to continue a file: what it is, and what -f
-// continues.
-std::string notARecording(const char* what) {
-  return std::string(what) +
-         " (-f continues only this program's own recordings: A-law, two "
-         "channels, 8000 Hz; -F replaces the file)";
-}
-
-// What an existing file that -f cannot continue is, from its first bytes.
-std::string notARecordingReason(const uint8_t* header, uint64_t length) {
-  if (length < 12 || memcmp(header, "RIFF", 4) != 0 ||
-      memcmp(header + 8, "WAVE", 4) != 0) {
-    return notARecording("not a WAV file");
-  }
-  if (length >= 36 && memcmp(header + 12, "fmt ", 4) == 0 &&
-      (length < kHeaderLength || !isAlawStereoRecordingHeader(header))) {
-    WavFormatFound found;
-    found.tag = static_cast<uint16_t>(loadLe32(header + 20) & 0xFFFF);
-    found.channels = static_cast<uint16_t>(loadLe32(header + 20) >> 16);
-    found.rate = loadLe32(header + 24);
-    found.bitsPerSample = static_cast<uint16_t>(loadLe32(header + 32) >> 16);
-    if (found.tag != 0x0001 && found.tag != 0x0003) found.bitsPerSample = 0;
-    const bool ours = found.tag == 0x0006 && found.channels == 2 &&
-                      found.rate == 8000;
-    std::string what = ours ? "a WAV file in another layout ("
-                            : "a WAV file in another format (";
-    what += wavFormatDescription(found);
-    if (found.channels == 1) what += ", one channel";
-    if (found.channels == 2) what += ", two channels";
-    return notARecording((what + ")").c_str());
-  }
-  if (length < kHeaderLength || !isAlawStereoRecordingHeader(header)) {
-    return notARecording("a WAV file of another layout");
-  }
-  return notARecording("a WAV file with more than audio behind its header");
-}
-
 // Places the run's audio behind the existing audio of the recording in the
 // file and fills state->prior. Refuses anything that is not a recording of
 // the 58-byte A-law stereo layout that appendPoint accepts, with the reason
@@ -363,22 +331,23 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state, std::string* reason) {
   if (!state->io->readAt(0, header, present)) {
     // Nothing to read: the file shrank since its length was taken.
     if (state->io->lastError() == 0) {
-      *reason = notARecording("not a WAV file");
+      *reason = wavNotARecording("not a WAV file");
       return WavSinkOpenStatus::kNotARecording;
     }
     *reason = systemErrorText(state->io->lastError());
     return WavSinkOpenStatus::kFailed;
   }
-  if (length < kHeaderLength || length > kWavMaxFileLength ||
-      !isAlawStereoRecordingHeader(header)) {
-    *reason = notARecordingReason(header, length);
+  const bool ours =
+      length >= kHeaderLength && isAlawStereoRecordingHeader(header);
+  if (!ours || length > kWavMaxFileLength) {
+    *reason = wavNotARecordingReason(header, length, ours);
     return WavSinkOpenStatus::kNotARecording;
   }
   // Unsigned: a recording of 2 GiB or more is still ours to continue.
   const uint64_t declared = loadLe32(header + kDataSizeAt);
   const int64_t point = appendPoint(header, declared, length - kHeaderLength);
   if (point < 0) {
-    *reason = notARecordingReason(header, length);
+    *reason = wavNotARecordingReason(header, length, ours);
     return WavSinkOpenStatus::kNotARecording;
   }
   const uint64_t audio = static_cast<uint64_t>(point);
@@ -390,7 +359,7 @@ WavSinkOpenStatus prepareAppend(WavSinkState* state, std::string* reason) {
        !state->io->readAt(prior.appendOffset, prior.tail, prior.tailLength))) {
     *reason = state->io->lastError() != 0
                   ? systemErrorText(state->io->lastError())
-                  : notARecording("not a WAV file");
+                  : wavNotARecording("not a WAV file");
     return WavSinkOpenStatus::kNotARecording;
   }
   memcpy(prior.header, header, sizeof header);
@@ -453,11 +422,9 @@ WavSinkOpenStatus openFile(const char* fileName, const WavSinkOptions& options,
 
 }  // namespace
 
-AudioSink* openWavFileSinkChecked(const char* fileName,
-                                  const WavSinkOptions& options,
-                                  WavSinkRun* run, WavPriorState* prior,
-                                  WavSinkOpenStatus* status,
-                                  Failure* failure) {
+std::unique_ptr<WavFileSink> openWavFileSinkChecked(
+    const char* fileName, const WavSinkOptions& options, WavSinkRun* run,
+    WavPriorState* prior, WavSinkOpenStatus* status, Failure* failure) {
   WavSinkOpenStatus ignored = WavSinkOpenStatus::kOk;
   if (status == nullptr) status = &ignored;
   Failure ignoredFailure;
@@ -467,18 +434,19 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
   *status = WavSinkOpenStatus::kFailed;
   debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
   if (fileName == nullptr) return nullptr;
-  std::unique_ptr<AudioEndpoint> sink(new (std::nothrow) AudioEndpoint);
-  std::unique_ptr<WavSinkState> state(new (std::nothrow) WavSinkState);
-  if (sink == nullptr || state == nullptr) {
+  std::unique_ptr<WavFileSink> sink(new (std::nothrow) WavFileSink);
+  if (sink != nullptr) sink->state_.reset(new (std::nothrow) WavSinkState);
+  if (sink == nullptr || sink->state_ == nullptr) {
     debugTrace("could not allocate memory\n");
     *failure = Failure{fileName, systemErrorText(ENOMEM)};
     return nullptr;
   }
+  WavSinkState* state = sink->state_.get();
   state->name = fileName;
   state->run = run != nullptr ? run : &state->localRun;
   *state->run = WavSinkRun{};
   std::string reason;
-  *status = openFile(fileName, options, state.get(), &reason);
+  *status = openFile(fileName, options, state, &reason);
   if (*status != WavSinkOpenStatus::kOk) {
     if (!reason.empty()) *failure = Failure{fileName, std::move(reason)};
     // Only a file that this open created itself is removed again.
@@ -495,22 +463,19 @@ AudioSink* openWavFileSinkChecked(const char* fileName,
   record.audioBefore = state->startAudio;
   record.file = state->file.identity();
   if (prior != nullptr) *prior = state->prior;
-  sink->destroy = sinkDestroy;
-  sink->close = sinkClose;
-  sink->write = sinkWrite;
-  sink->state = state.release();
-  sink->isOpen = 1;
-  return sink.release();
+  sink->markOpen();
+  return sink;
 }
 
-AudioSink* openWavFileSink(const char* fileName, int32_t append,
-                           WavPriorState* prior) {
+std::unique_ptr<WavFileSink> openWavFileSink(const char* fileName,
+                                             int32_t append,
+                                             WavPriorState* prior) {
   WavSinkOptions options;
   options.append = append;
   return openWavFileSinkChecked(fileName, options, nullptr, prior, nullptr);
 }
 
 void wavSinkSetRunEnd(AudioSink* sink, WavRunEnd end) {
-  if (!endpointUsable(sink)) return;
-  static_cast<WavSinkState*>(sink->state)->runEnd = end;
+  auto* wav = dynamic_cast<WavFileSink*>(sink);
+  if (wav != nullptr) wav->setRunEnd(end);
 }

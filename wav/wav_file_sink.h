@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/audio_endpoint.h"
+#include "core/audio_endpoint.h"
 #include "support/failure.h"
 #include "wav/output_file.h"
 #include "wav/wav_file_io.h"
@@ -78,6 +78,34 @@ struct WavSinkOptions {
   std::function<std::unique_ptr<WavFileIo>(WavFileIo* file)> wrapFile;
 };
 
+// How the run that writes the sink ended; close settles the file by it
+// while the file is still held. kComplete (the default): the input was
+// taken to its end, and an odd last byte stays. kStopped: the recording
+// ends at its last whole frame. kFailed: likewise, and a run that keeps no
+// whole frame leaves no trace (a file it made is removed, a recording it
+// appended to is put back byte for byte, and one it did not change is not
+// written at all). A failed write counts as kFailed.
+enum class WavRunEnd { kComplete, kStopped, kFailed };
+
+struct WavSinkState;
+
+class WavFileSink final : public AudioSink {
+ public:
+  ~WavFileSink() override;
+  Result close() override;
+  Result write(const uint8_t* bytes, int32_t length) override;
+
+  // How the run ended; call before close.
+  void setRunEnd(WavRunEnd end);
+
+ private:
+  friend std::unique_ptr<WavFileSink> openWavFileSinkChecked(
+      const char*, const WavSinkOptions&, WavSinkRun*, WavPriorState*,
+      WavSinkOpenStatus*, Failure*);
+  WavFileSink() = default;
+  std::unique_ptr<WavSinkState> state_;
+};
+
 // Opens the sink. append != 0: continue the audio of an existing file of the
 // 58-byte A-law stereo layout, or create the file when it does not exist;
 // an existing file that is not such a recording is refused untouched. A
@@ -91,24 +119,16 @@ struct WavSinkOptions {
 // leaves the file's name and the reason in *failure: the system's error
 // text, "not a regular file", or for an append what the file is and what
 // -f continues.
-AudioSink* openWavFileSinkChecked(const char* fileName,
-                                  const WavSinkOptions& options,
-                                  WavSinkRun* run, WavPriorState* prior,
-                                  WavSinkOpenStatus* status,
-                                  Failure* failure = nullptr);
+std::unique_ptr<WavFileSink> openWavFileSinkChecked(
+    const char* fileName, const WavSinkOptions& options, WavSinkRun* run,
+    WavPriorState* prior, WavSinkOpenStatus* status,
+    Failure* failure = nullptr);
 
 // openWavFileSinkChecked with no input to avoid.
-AudioSink* openWavFileSink(const char* fileName, int32_t append,
-                           WavPriorState* prior);
+std::unique_ptr<WavFileSink> openWavFileSink(const char* fileName,
+                                             int32_t append,
+                                             WavPriorState* prior);
 
-// How the run that writes the sink ended; close settles the file by it
-// while the file is still held. kComplete (the default): the input was
-// taken to its end, and an odd last byte stays. kStopped: the recording
-// ends at its last whole frame. kFailed: likewise, and a run that keeps no
-// whole frame leaves no trace (a file it made is removed, a recording it
-// appended to is put back byte for byte, and one it did not change is not
-// written at all). A failed write counts as kFailed.
-enum class WavRunEnd { kComplete, kStopped, kFailed };
-
-// REQUIRES: `sink` was opened by this module and is not yet closed.
+// WavFileSink::setRunEnd of `sink` when it is a WAV file sink and still
+// open; nothing otherwise.
 void wavSinkSetRunEnd(AudioSink* sink, WavRunEnd end);

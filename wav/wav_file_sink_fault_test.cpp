@@ -100,15 +100,15 @@ Result record(const std::string& path, int32_t append, const Bytes& audio,
   options.wrapFile = [&](WavFileIo* file) {
     return std::make_unique<FaultyFileIo>(file, faults);
   };
-  AudioSink* sink = openWavFileSinkChecked(path.c_str(), options, run,
-                                           nullptr, nullptr, failure);
+  auto sink = openWavFileSinkChecked(path.c_str(), options, run, nullptr,
+                                     nullptr, failure);
   if (sink == nullptr) return -100;
   for (size_t at = 0; at < audio.size(); at += 1000) {
     const size_t length = std::min<size_t>(1000, audio.size() - at);
-    (void)sink->write(sink, audio.data() + at, static_cast<int32_t>(length));
+    (void)sink->write(audio.data() + at, static_cast<int32_t>(length));
   }
-  const Result closed = sink->close(sink);
-  sink->destroy(sink);
+  const Result closed = sink->close();
+  sink.reset();
   return closed;
 }
 

@@ -54,14 +54,14 @@ Bytes makeWav(int32_t formatType, int32_t stereo, const Bytes& audio) {
 // One run of the sink: open, write `audio` in 1024-byte blocks, close.
 // Returns the close result, or -100 when the sink did not open.
 Result writeRun(const std::string& path, int32_t append, const Bytes& audio) {
-  AudioSink* sink = openWavFileSink(path.c_str(), append, nullptr);
+  auto sink = openWavFileSink(path.c_str(), append, nullptr);
   if (sink == nullptr) return -100;
   for (size_t at = 0; at < audio.size(); at += 1024) {
     const int32_t length = static_cast<int32_t>(std::min<size_t>(1024, audio.size() - at));
-    EXPECT_EQ(sink->write(sink, audio.data() + at, length), length);
+    EXPECT_EQ(sink->write(audio.data() + at, length), length);
   }
-  const Result closed = sink->close(sink);
-  sink->destroy(sink);
+  const Result closed = sink->close();
+  sink.reset();
   return closed;
 }
 
@@ -126,14 +126,14 @@ TEST(WavFileSinkTest, OddTotalRoundsTheFrameCountDownAndAppendOverwritesTheOddBy
   EXPECT_EQ(le32At(bytes, 54), 16001u);
 
   WavPriorState prior;
-  AudioSink* sink = openWavFileSink(path.c_str(), 1, &prior);
+  auto sink = openWavFileSink(path.c_str(), 1, &prior);
   ASSERT_NE(sink, nullptr);
   EXPECT_TRUE(prior.existed);
   EXPECT_EQ(prior.appendOffset, 58u + 16000u);
   const uint8_t more[2] = {0xA1, 0xA2};
-  EXPECT_EQ(sink->write(sink, more, 2), 2);
-  EXPECT_EQ(sink->close(sink), 0);
-  sink->destroy(sink);
+  EXPECT_EQ(sink->write(more, 2), 2);
+  EXPECT_EQ(sink->close(), 0);
+  sink.reset();
   Bytes expected(odd.begin(), odd.begin() + 16000);
   expected.insert(expected.end(), more, more + 2);
   expectRecording(path, expected);
@@ -155,29 +155,27 @@ TEST(WavFileSinkTest, RunWithoutAudioLeavesAValidEmptyRecording) {
 TEST(WavFileSinkTest, CloseIsIdempotentAndWritesAfterItFail) {
   TempDir dir;
   const std::string path = dir.file("out.wav");
-  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
+  auto sink = openWavFileSink(path.c_str(), 0, nullptr);
   ASSERT_NE(sink, nullptr);
-  EXPECT_EQ(sink->wait, nullptr);
-  EXPECT_EQ(sink->read, nullptr);
   const uint8_t bytes[4] = {1, 2, 3, 4};
-  EXPECT_EQ(sink->write(sink, bytes, 0), 0);
-  EXPECT_EQ(sink->write(sink, bytes, 4), 4);
-  EXPECT_EQ(sink->close(sink), 0);
-  EXPECT_EQ(sink->isOpen.load(), 0);
-  EXPECT_EQ(sink->write(sink, bytes, 4), kResultWavOutput);
-  EXPECT_EQ(sink->close(sink), 0);
-  sink->destroy(sink);
+  EXPECT_EQ(sink->write(bytes, 0), 0);
+  EXPECT_EQ(sink->write(bytes, 4), 4);
+  EXPECT_EQ(sink->close(), 0);
+  EXPECT_FALSE(sink->isOpen());
+  EXPECT_EQ(sink->write(bytes, 4), kResultWavOutput);
+  EXPECT_EQ(sink->close(), 0);
+  sink.reset();
   expectRecording(path, Bytes(bytes, bytes + 4));
 }
 
 TEST(WavFileSinkTest, DestroyOfAnOpenSinkPatchesTheHeader) {
   TempDir dir;
   const std::string path = dir.file("out.wav");
-  AudioSink* sink = openWavFileSink(path.c_str(), 0, nullptr);
+  auto sink = openWavFileSink(path.c_str(), 0, nullptr);
   ASSERT_NE(sink, nullptr);
   const Bytes audio = pattern(10, 5);
-  EXPECT_EQ(sink->write(sink, audio.data(), 10), 10);
-  sink->destroy(sink);
+  EXPECT_EQ(sink->write(audio.data(), 10), 10);
+  sink.reset();
   expectRecording(path, audio);
 }
 
@@ -381,12 +379,13 @@ TEST(WavFileSinkTest, ARunSettlesItsFileByHowItEndedBeforeReleasingIt) {
       watcher = wrapper.get();
       return wrapper;
     };
-    AudioSink* sink = openWavFileSinkChecked(path.c_str(), options, nullptr, nullptr, nullptr);
+    auto sink = openWavFileSinkChecked(path.c_str(), options, nullptr, nullptr,
+                                       nullptr);
     ASSERT_NE(sink, nullptr);
-    EXPECT_EQ(sink->write(sink, audio.data(), static_cast<int32_t>(c.written)),
+    EXPECT_EQ(sink->write(audio.data(), static_cast<int32_t>(c.written)),
               static_cast<Result>(c.written));
-    wavSinkSetRunEnd(sink, c.end);
-    EXPECT_EQ(sink->close(sink), 0);
+    sink->setRunEnd(c.end);
+    EXPECT_EQ(sink->close(), 0);
     ASSERT_TRUE(watcher->released);
     if (c.expected == gone) {
 #ifndef _WIN32  // a file marked for deletion keeps its name until released
@@ -395,7 +394,7 @@ TEST(WavFileSinkTest, ARunSettlesItsFileByHowItEndedBeforeReleasingIt) {
     } else {
       EXPECT_EQ(watcher->atRelease, c.expected);
     }
-    sink->destroy(sink);
+    sink.reset();
     EXPECT_EQ(test_files::fileExists(path), c.expected != gone);
     if (c.expected != gone) {
       EXPECT_EQ(readFile(path), c.expected);
@@ -435,16 +434,16 @@ TEST(WavFileSinkTest, WritesStopAtTheFourGibibyteLimit) {
     fclose(stream);
     if (!sparse) GTEST_SKIP() << "no room for a sparse 4 GiB file";
   }
-  AudioSink* sink = openWavFileSink(path.c_str(), 1, nullptr);
+  auto sink = openWavFileSink(path.c_str(), 1, nullptr);
   ASSERT_NE(sink, nullptr);
   const Bytes block = pattern(200, 17);
   // 197 bytes of room are left: the write that does not fit is taken up to
   // the last whole frame, and nothing after it.
-  EXPECT_EQ(sink->write(sink, block.data(), 100), 100);
-  EXPECT_EQ(sink->write(sink, block.data() + 100, 98), kResultWavOutput);
-  EXPECT_EQ(sink->write(sink, block.data() + 196, 1), kResultWavOutput);
-  EXPECT_EQ(sink->close(sink), kResultWavOutput);
-  sink->destroy(sink);
+  EXPECT_EQ(sink->write(block.data(), 100), 100);
+  EXPECT_EQ(sink->write(block.data() + 100, 98), kResultWavOutput);
+  EXPECT_EQ(sink->write(block.data() + 196, 1), kResultWavOutput);
+  EXPECT_EQ(sink->close(), kResultWavOutput);
+  sink.reset();
 
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);

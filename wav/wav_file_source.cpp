@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "codecs/g711.h"
+#include "core/input_mode.h"
 #include "media/rtp_context.h"
 #include "support/debug_trace.h"
 #include "support/system_error.h"
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr int32_t kInputModeAlaw = 2;
-constexpr int32_t kInputModeUlaw = 3;
 // The data chunk is read in pieces of this size, at file offsets that are
 // multiples of it; 1024-byte reads are then served from memory.
 constexpr size_t kReadBufferSize = 128 * 1024;
@@ -30,6 +29,8 @@ constexpr int32_t kAccessIdle = 0;
 constexpr int32_t kAccessReading = 1;  // a read is using the stream
 constexpr int32_t kAccessClosed = 2;   // the stream is closed for good
 
+}  // namespace
+
 struct WavSourceState {
   // Serialises read (main thread) against close (possibly the stop thread):
   // a read holds kAccessReading while it uses the stream, and close closes
@@ -37,7 +38,7 @@ struct WavSourceState {
   // kAccessClosed. One atomic exchange per read, where a mutex costs two.
   std::atomic<int32_t> access{kAccessIdle};
   FILE* stream = nullptr;
-  int32_t inputMode = kInputModeAlaw;
+  InputMode inputMode = InputMode::kAlaw;
   int32_t channels = 0;
   // Unsigned: recordings of 2 GiB up to the 4 GiB limit of the sink are read
   // back like any other.
@@ -46,7 +47,7 @@ struct WavSourceState {
   // File offsets of the next byte to fetch and of the end of the data chunk.
   uint64_t position = 0;
   uint64_t dataEnd = 0;
-  // Present for the framed tags only; owned, released by destroy.
+  // Present for the framed tags only; owned, released by the destructor.
   RtpContext* decoder = nullptr;
   // The file name as given, and the errno value of a failed read (0: none);
   // both used by the main thread only.
@@ -59,6 +60,8 @@ struct WavSourceState {
   // Data bytes taken so far, for wavFileSourceProgress on another thread.
   std::atomic<uint64_t> taken{0};
 };
+
+namespace {
 
 // Holds a read's turn on the stream for its scope; the turn is refused once
 // the source is closed.
@@ -138,7 +141,7 @@ Result sourceResultOf(RtpResult result) {
 
 // The framed decoder's byte supply: the rest of the data chunk, nothing
 // beyond it; 0 also where the file ends early, kRtpPullFailed on a read
-// error. Runs inside sourceRead, which holds the read turn.
+// error. Runs inside WavFileSource::read, which holds the read turn.
 int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   auto* state = static_cast<WavSourceState*>(userData);
   if (state->stream == nullptr) return kRtpPullFailed;
@@ -150,83 +153,6 @@ int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   if (got < 0) return kRtpPullFailed;
   state->consumed += static_cast<uint32_t>(got);
   return static_cast<int32_t>(got);
-}
-
-Result sourceClose(AudioEndpoint* source) {
-  if (!endpointUsable(source)) return 0;
-  auto* state = static_cast<WavSourceState*>(source->state);
-  // Cleared first, so that no new read takes a turn while close waits.
-  if (source->isOpen.exchange(0) != 1) return 0;
-  int32_t expected = kAccessIdle;
-  while (!state->access.compare_exchange_weak(expected, kAccessClosed,
-                                              std::memory_order_acquire)) {
-    if (expected == kAccessClosed) return 0;
-    expected = kAccessIdle;
-    std::this_thread::yield();  // a read is finishing with the stream
-  }
-  if (state->stream != nullptr) {
-    fclose(state->stream);
-    state->stream = nullptr;
-  }
-  return 0;
-}
-
-void sourceDestroy(AudioEndpoint* source) {
-  if (source == nullptr) return;
-  sourceClose(source);
-  auto* state = static_cast<WavSourceState*>(source->state);
-  if (state != nullptr) rtpContextDestroy(state->decoder);
-  delete state;
-  delete source;
-}
-
-Result sourceWait(AudioEndpoint* /*source*/, int32_t /*timeoutMs*/) {
-  return 1;  // file data is always ready
-}
-
-Result sourceRead(AudioEndpoint* source, uint8_t* buffer, int32_t capacity,
-                  int32_t* count) {
-  *count = -1;
-  if (!endpointUsable(source)) return kResultWavInput;
-  auto* state = static_cast<WavSourceState*>(source->state);
-  const ReadTurn turn(state);
-  if (!turn.held() || source->isOpen.load() != 1 || state->stream == nullptr) {
-    return kResultWavInput;
-  }
-  if (state->decoder != nullptr) {
-    // A failed pull comes back with *count == -1.
-    return sourceResultOf(
-        rtpContextRead(state->decoder, buffer, capacity, count));
-  }
-  if (state->consumed > state->dataLength) return kResultWavInput;
-  int64_t n = state->channels == 1 ? capacity / 2 : capacity;
-  const int64_t left = state->dataLength - state->consumed;
-  if (n > left) n = left;
-  if (n == 0) {
-    *count = 0;
-    return 0;
-  }
-  if (n < 0) return kResultWavInput;
-  // A short count without an error is a file that ends early: the end.
-  const int64_t got = takeData(state, buffer, static_cast<size_t>(n));
-  if (got < 0) {
-    debugTrace("read error\n");
-    return kResultWavInput;
-  }
-  const int32_t r = static_cast<int32_t>(got);
-  state->consumed += static_cast<uint32_t>(r);
-  if (state->inputMode == kInputModeUlaw) ulawToAlawInPlace(buffer, static_cast<size_t>(r));
-  if (state->channels == 1) {
-    // Widen from the last byte to the first so no unread byte is overwritten.
-    for (int32_t i = r - 1; i >= 0; --i) {
-      buffer[2 * i] = buffer[i];
-      buffer[2 * i + 1] = buffer[i];
-    }
-    *count = 2 * r;
-  } else {
-    *count = r;
-  }
-  return 0;
 }
 
 uint16_t le16(const uint8_t* p) {
@@ -282,13 +208,14 @@ std::string readFormat(FILE* stream, const char* fileName,
   state->channels = found.channels;
   switch (found.tag) {
     case 0x0006:
-      state->inputMode = kInputModeAlaw;
+      state->inputMode = InputMode::kAlaw;
       break;
     case 0x0007:
-      state->inputMode = kInputModeUlaw;
+      state->inputMode = InputMode::kUlaw;
       break;
     default:  // 0xF000, 0xF001
-      state->inputMode = found.tag == 0xF000 ? kRtpModeFramed : kRtpModeTyped;
+      state->inputMode =
+          found.tag == 0xF000 ? InputMode::kFramed : InputMode::kFramedTyped;
       state->decoder =
           rtpContextCreate(pullFromFile, state, state->inputMode);
       if (state->decoder == nullptr) {
@@ -315,66 +242,135 @@ std::string readFormat(FILE* stream, const char* fileName,
 
 }  // namespace
 
-AudioSource* openWavFileSource(const char* fileName, Failure* failure) {
+WavFileSource::~WavFileSource() {
+  close();
+  if (state_ != nullptr) rtpContextDestroy(state_->decoder);
+}
+
+Result WavFileSource::close() {
+  WavSourceState* state = state_.get();
+  // Cleared first, so that no new read takes a turn while close waits.
+  if (!markClosed()) return 0;
+  int32_t expected = kAccessIdle;
+  while (!state->access.compare_exchange_weak(expected, kAccessClosed,
+                                              std::memory_order_acquire)) {
+    if (expected == kAccessClosed) return 0;
+    expected = kAccessIdle;
+    std::this_thread::yield();  // a read is finishing with the stream
+  }
+  if (state->stream != nullptr) {
+    fclose(state->stream);
+    state->stream = nullptr;
+  }
+  return 0;
+}
+
+Result WavFileSource::wait(int32_t /*timeoutMs*/) {
+  return 1;  // file data is always ready
+}
+
+Result WavFileSource::read(uint8_t* buffer, int32_t capacity, int32_t* count) {
+  *count = -1;
+  if (!isOpen()) return kResultWavInput;
+  WavSourceState* state = state_.get();
+  const ReadTurn turn(state);
+  if (!turn.held() || !isOpen() || state->stream == nullptr) {
+    return kResultWavInput;
+  }
+  if (state->decoder != nullptr) {
+    // A failed pull comes back with *count == -1.
+    return sourceResultOf(
+        rtpContextRead(state->decoder, buffer, capacity, count));
+  }
+  if (state->consumed > state->dataLength) return kResultWavInput;
+  int64_t n = state->channels == 1 ? capacity / 2 : capacity;
+  const int64_t left = state->dataLength - state->consumed;
+  if (n > left) n = left;
+  if (n == 0) {
+    *count = 0;
+    return 0;
+  }
+  if (n < 0) return kResultWavInput;
+  // A short count without an error is a file that ends early: the end.
+  const int64_t got = takeData(state, buffer, static_cast<size_t>(n));
+  if (got < 0) {
+    debugTrace("read error\n");
+    return kResultWavInput;
+  }
+  const int32_t r = static_cast<int32_t>(got);
+  state->consumed += static_cast<uint32_t>(r);
+  if (state->inputMode == InputMode::kUlaw) {
+    ulawToAlawInPlace(buffer, static_cast<size_t>(r));
+  }
+  if (state->channels == 1) {
+    // Widen from the last byte to the first so no unread byte is overwritten.
+    for (int32_t i = r - 1; i >= 0; --i) {
+      buffer[2 * i] = buffer[i];
+      buffer[2 * i + 1] = buffer[i];
+    }
+    *count = 2 * r;
+  } else {
+    *count = r;
+  }
+  return 0;
+}
+
+Failure WavFileSource::failure() const {
+  if (state_->readError == 0) return Failure{};
+  return Failure{state_->name, systemErrorText(state_->readError)};
+}
+
+void WavFileSource::progress(uint64_t* taken, uint64_t* total) const {
+  *taken = state_->taken.load(std::memory_order_relaxed);
+  *total = state_->dataLength;
+}
+
+std::unique_ptr<WavFileSource> openWavFileSource(const char* fileName,
+                                                 Failure* failure) {
   Failure ignored;
   if (failure == nullptr) failure = &ignored;
   *failure = Failure{fileName != nullptr ? fileName : "", std::string()};
   debugTrace("opening wav file %s...\n", fileName ? fileName : "(null)");
-  auto* source = new (std::nothrow) AudioEndpoint;
-  auto* state = new (std::nothrow) WavSourceState;
-  if (source == nullptr || state == nullptr) {
+  std::unique_ptr<WavFileSource> source(new (std::nothrow) WavFileSource);
+  if (source != nullptr) {
+    source->state_.reset(new (std::nothrow) WavSourceState);
+  }
+  if (source == nullptr || source->state_ == nullptr) {
     debugTrace("could not allocate memory\n");
     failure->reason = systemErrorText(ENOMEM);
-    delete source;
-    delete state;
     return nullptr;
   }
+  WavSourceState* state = source->state_.get();
   int openError = 0;
   std::unique_ptr<FILE, int (*)(FILE*)> stream(
       wavSourceOpenFile(fileName, &openError), fclose);
   if (stream == nullptr) {
     failure->reason =
         openError != 0 ? systemErrorText(openError) : "not a regular file";
-    delete source;
-    delete state;
     return nullptr;
   }
   std::string refused = readFormat(stream.get(), fileName, state);
   if (!refused.empty()) {
     failure->reason = std::move(refused);
-    rtpContextDestroy(state->decoder);
-    delete source;
-    delete state;
     return nullptr;
   }
   *failure = Failure{};
   state->name = fileName;
   wavSourceAdviseSequential(stream.get(), state->position);
   state->stream = stream.release();
-  source->destroy = sourceDestroy;
-  source->close = sourceClose;
-  source->wait = sourceWait;
-  source->read = sourceRead;
-  source->state = state;
-  source->isOpen = 1;
+  source->markOpen();
   return source;
 }
 
 Failure wavSourceFailure(const AudioSource* source) {
-  if (source == nullptr || source->state == nullptr) return Failure{};
-  const auto* state = static_cast<const WavSourceState*>(source->state);
-  if (state->readError == 0) return Failure{};
-  return Failure{state->name, systemErrorText(state->readError)};
+  const auto* wav = dynamic_cast<const WavFileSource*>(source);
+  return wav != nullptr ? wav->failure() : Failure{};
 }
 
 bool wavFileSourceProgress(AudioSource* source, uint64_t* taken,
                            uint64_t* total) {
-  if (source == nullptr || source->read != sourceRead ||
-      source->state == nullptr) {
-    return false;
-  }
-  const auto* state = static_cast<const WavSourceState*>(source->state);
-  *taken = state->taken.load(std::memory_order_relaxed);
-  *total = state->dataLength;
+  const auto* wav = dynamic_cast<const WavFileSource*>(source);
+  if (wav == nullptr) return false;
+  wav->progress(taken, total);
   return true;
 }

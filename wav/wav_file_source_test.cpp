@@ -61,16 +61,16 @@ Bytes pattern(size_t length) {
 class WavFileSourceTest : public testing::Test {
  protected:
   // Writes `bytes` to a file and opens the source on it.
-  AudioSource* openWith(const Bytes& bytes) {
+  std::unique_ptr<WavFileSource> openWith(const Bytes& bytes) {
     EXPECT_TRUE(writeFile(path_, bytes));
     return openWavFileSource(path_.c_str());
   }
 
   // One read of up to `capacity` bytes; the delivered bytes go to `out`.
-  Result readBlock(AudioSource* source, int32_t capacity, Bytes* out) {
+  Result readBlock(AudioSource& source, int32_t capacity, Bytes* out) {
     Bytes buffer(static_cast<size_t>(capacity));
     int32_t count = -2;
-    const Result result = source->read(source, buffer.data(), capacity, &count);
+    const Result result = source.read(buffer.data(), capacity, &count);
     out->assign(buffer.begin(), buffer.begin() + std::max(count, 0));
     lastCount_ = count;
     return result;
@@ -83,13 +83,12 @@ class WavFileSourceTest : public testing::Test {
 
 TEST_F(WavFileSourceTest, MonoAlawIsWidenedToTwoChannels) {
   const Bytes data = pattern(1000);
-  AudioSource* source = openWith(wavBytes({0x0006, 1, 8000}, data));
+  auto source = openWith(wavBytes({0x0006, 1, 8000}, data));
   ASSERT_NE(source, nullptr);
-  EXPECT_EQ(source->write, nullptr);
   Bytes block;
   size_t fileByte = 0;
   for (int32_t expected : {1024, 976}) {
-    ASSERT_EQ(readBlock(source, 1024, &block), 0);
+    ASSERT_EQ(readBlock(*source, 1024, &block), 0);
     ASSERT_EQ(lastCount_, expected);
     for (int32_t i = 0; i < expected; i += 2, ++fileByte) {
       EXPECT_EQ(block[i], data[fileByte]) << fileByte;
@@ -97,24 +96,24 @@ TEST_F(WavFileSourceTest, MonoAlawIsWidenedToTwoChannels) {
     }
   }
   for (int turn = 0; turn < 2; ++turn) {  // the end stays the end
-    EXPECT_EQ(readBlock(source, 1024, &block), 0);
+    EXPECT_EQ(readBlock(*source, 1024, &block), 0);
     EXPECT_EQ(lastCount_, 0);
   }
-  source->destroy(source);
+  source.reset();
 }
 
 TEST_F(WavFileSourceTest, StereoAlawIsDeliveredUnchanged) {
   const Bytes data = pattern(3000);
-  AudioSource* source = openWith(wavBytes({0x0006, 2, 8000}, data));
+  auto source = openWith(wavBytes({0x0006, 2, 8000}, data));
   ASSERT_NE(source, nullptr);
   Bytes all, block;
-  while (readBlock(source, 1024, &block) == 0 && lastCount_ > 0) {
+  while (readBlock(*source, 1024, &block) == 0 && lastCount_ > 0) {
     EXPECT_LE(lastCount_, 1024);
     all.insert(all.end(), block.begin(), block.end());
   }
   EXPECT_EQ(lastCount_, 0);
   EXPECT_EQ(all, data);
-  source->destroy(source);
+  source.reset();
 }
 
 TEST_F(WavFileSourceTest, UlawIsConvertedToAlaw) {
@@ -135,12 +134,12 @@ TEST_F(WavFileSourceTest, UlawIsConvertedToAlaw) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.channels << " channels, "
                                     << c.data.size() << " bytes");
-    AudioSource* source = openWith(wavBytes({0x0007, c.channels, 8000}, c.data));
+    auto source = openWith(wavBytes({0x0007, c.channels, 8000}, c.data));
     ASSERT_NE(source, nullptr);
     Bytes block;
-    EXPECT_EQ(readBlock(source, 1024, &block), 0);
+    EXPECT_EQ(readBlock(*source, 1024, &block), 0);
     EXPECT_EQ(block, c.expected);
-    source->destroy(source);
+    source.reset();
   }
 }
 
@@ -180,36 +179,36 @@ TEST_F(WavFileSourceTest, RefusesWhatItCannotPlay) {
 // audio up to its last update (the first when the file reaches 16 KiB),
 // never what follows.
 TEST_F(WavFileSourceTest, ReadsARecordingBeingWrittenAsFarAsItsHeaderCounts) {
-  AudioSink* sink = openWavFileSink(path_.c_str(), 0, nullptr);
+  auto sink = openWavFileSink(path_.c_str(), 0, nullptr);
   ASSERT_NE(sink, nullptr);
   const Bytes audio = pattern(16400);
-  ASSERT_EQ(sink->write(sink, audio.data(), 16400), 16400);
+  ASSERT_EQ(sink->write(audio.data(), 16400), 16400);
   for (const size_t counted : {16384 - 58, 16400}) {
     SCOPED_TRACE(counted);
-    if (counted == 16400) sink->destroy(sink);  // patched now
-    AudioSource* source = openWavFileSource(path_.c_str());
+    if (counted == 16400) sink.reset();  // patched now
+    auto source = openWavFileSource(path_.c_str());
     ASSERT_NE(source, nullptr);
     Bytes all;
     Bytes block;
-    while (readBlock(source, 4096, &block) == 0 && !block.empty()) {
+    while (readBlock(*source, 4096, &block) == 0 && !block.empty()) {
       all.insert(all.end(), block.begin(), block.end());
     }
     EXPECT_EQ(all, Bytes(audio.begin(), audio.begin() + counted));
-    source->destroy(source);
+    source.reset();
   }
 }
 
 TEST_F(WavFileSourceTest, EmptyRecordingEndsAtTheFirstRead) {
-  AudioSink* sink = openWavFileSink(path_.c_str(), 0, nullptr);
+  auto sink = openWavFileSink(path_.c_str(), 0, nullptr);
   ASSERT_NE(sink, nullptr);
-  sink->destroy(sink);
-  AudioSource* source = openWavFileSource(path_.c_str());
+  sink.reset();
+  auto source = openWavFileSource(path_.c_str());
   ASSERT_NE(source, nullptr);
-  EXPECT_EQ(source->wait(source, 50), 1);
+  EXPECT_EQ(source->wait(50), 1);
   Bytes block;
-  EXPECT_EQ(readBlock(source, 1024, &block), 0);
+  EXPECT_EQ(readBlock(*source, 1024, &block), 0);
   EXPECT_EQ(lastCount_, 0);
-  source->destroy(source);
+  source.reset();
 }
 
 TEST_F(WavFileSourceTest, TruncatedDataDeliversWhatIsThereThenEnds) {
@@ -218,14 +217,14 @@ TEST_F(WavFileSourceTest, TruncatedDataDeliversWhatIsThereThenEnds) {
   for (const uint32_t declared : {1000u, 0x80000000u, 0xFFFFFFC5u}) {
     SCOPED_TRACE(declared);
     const Bytes data = pattern(300);
-    AudioSource* source = openWith(wavBytes({}, data, declared));
+    auto source = openWith(wavBytes({}, data, declared));
     ASSERT_NE(source, nullptr);
     Bytes block;
-    EXPECT_EQ(readBlock(source, 1024, &block), 0);
+    EXPECT_EQ(readBlock(*source, 1024, &block), 0);
     EXPECT_EQ(block, data);
-    EXPECT_EQ(readBlock(source, 1024, &block), 0);
+    EXPECT_EQ(readBlock(*source, 1024, &block), 0);
     EXPECT_EQ(lastCount_, 0);
-    source->destroy(source);
+    source.reset();
   }
 }
 
@@ -240,33 +239,33 @@ TEST_F(WavFileSourceTest, LongDataIsDeliveredWholeAcrossBufferRefills) {
   putText(bytes, "junk");
   for (const int32_t capacity : {1024, 999}) {
     SCOPED_TRACE(capacity);
-    AudioSource* source = openWith(bytes);
+    auto source = openWith(bytes);
     ASSERT_NE(source, nullptr);
     Bytes all;
     Bytes block;
-    while (readBlock(source, capacity, &block) == 0 && lastCount_ > 0) {
+    while (readBlock(*source, capacity, &block) == 0 && lastCount_ > 0) {
       all.insert(all.end(), block.begin(), block.end());
     }
     EXPECT_EQ(lastCount_, 0);
     EXPECT_EQ(all, data);
-    source->destroy(source);
+    source.reset();
   }
 }
 
 TEST_F(WavFileSourceTest, ReadAfterCloseFailsWithoutTouchingTheBuffer) {
-  AudioSource* source = openWith(wavBytes({}, pattern(100)));
+  auto source = openWith(wavBytes({}, pattern(100)));
   ASSERT_NE(source, nullptr);
-  EXPECT_EQ(source->close(source), 0);
-  EXPECT_EQ(source->isOpen.load(), 0);
-  EXPECT_EQ(source->close(source), 0);
+  EXPECT_EQ(source->close(), 0);
+  EXPECT_FALSE(source->isOpen());
+  EXPECT_EQ(source->close(), 0);
   uint8_t buffer[16];
   memset(buffer, 0xAB, sizeof buffer);
   int32_t count = 5;
-  EXPECT_EQ(source->read(source, buffer, sizeof buffer, &count), kResultWavInput);
+  EXPECT_EQ(source->read(buffer, sizeof buffer, &count), kResultWavInput);
   EXPECT_EQ(count, -1);
   for (uint8_t byte : buffer) EXPECT_EQ(byte, 0xAB);
-  EXPECT_EQ(source->wait(source, 50), 1);
-  source->destroy(source);
+  EXPECT_EQ(source->wait(50), 1);
+  source.reset();
 }
 
 // The stop thread closes the source while the main thread keeps reading;
@@ -275,26 +274,26 @@ TEST_F(WavFileSourceTest, CloseFromAnotherThreadEndsAReadLoop) {
   // Declares far more than it holds: reads deliver 0 bytes until closed.
   ASSERT_TRUE(writeFile(path_, wavBytes({}, pattern(4096), 0x7FFFFF00)));
   for (int round = 0; round < 40; ++round) {
-    AudioSource* source = openWavFileSource(path_.c_str());
+    auto source = openWavFileSource(path_.c_str());
     ASSERT_NE(source, nullptr);
     std::atomic<int> reads{0};
     const int readsBeforeClose = (round % 5) * 3;
     std::thread stopper([&] {
       while (reads.load() < readsBeforeClose) std::this_thread::yield();
-      source->close(source);
+      source->close();
     });
     uint8_t buffer[1024];
     int32_t count = 0;
     Result result;
     do {
-      result = source->read(source, buffer, sizeof buffer, &count);
+      result = source->read(buffer, sizeof buffer, &count);
       ++reads;
     } while (result == 0);
     stopper.join();
     EXPECT_EQ(result, kResultWavInput);
     EXPECT_EQ(count, -1);
-    EXPECT_EQ(source->close(source), 0);
-    source->destroy(source);
+    EXPECT_EQ(source->close(), 0);
+    source.reset();
   }
 }
 

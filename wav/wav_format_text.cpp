@@ -14,6 +14,11 @@ constexpr uint16_t kTagFramed = 0xF000;
 constexpr uint16_t kTagFramedTyped = 0xF001;
 constexpr uint32_t kAcceptedRate = 8000;
 
+uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 bool isFramed(uint16_t tag) {
   return tag == kTagFramed || tag == kTagFramedTyped;
 }
@@ -94,4 +99,38 @@ std::string wavNotWavReason(const uint8_t* head, size_t length) {
   if (id3 || mpegSync) return "not a WAV file (it starts like an MP3 file)";
   if (length < 12) return "not a WAV file (shorter than a RIFF header)";
   return "not a WAV file (no RIFF WAVE header)";
+}
+
+std::string wavNotARecording(const char* what) {
+  return std::string(what) +
+         " (-f continues only this program's own recordings: A-law, two "
+         "channels, 8000 Hz; -F replaces the file)";
+}
+
+std::string wavNotARecordingReason(const uint8_t* header, uint64_t length,
+                                   bool ourLayout) {
+  if (length < 12 || memcmp(header, "RIFF", 4) != 0 ||
+      memcmp(header + 8, "WAVE", 4) != 0) {
+    return wavNotARecording("not a WAV file");
+  }
+  if (length >= 36 && memcmp(header + 12, "fmt ", 4) == 0 && !ourLayout) {
+    WavFormatFound found;
+    found.tag = static_cast<uint16_t>(le32(header + 20) & 0xFFFF);
+    found.channels = static_cast<uint16_t>(le32(header + 20) >> 16);
+    found.rate = le32(header + 24);
+    found.bitsPerSample = static_cast<uint16_t>(le32(header + 32) >> 16);
+    if (found.tag != 0x0001 && found.tag != 0x0003) found.bitsPerSample = 0;
+    const bool ours =
+        found.tag == 0x0006 && found.channels == 2 && found.rate == 8000;
+    std::string what = ours ? "a WAV file in another layout ("
+                            : "a WAV file in another format (";
+    what += wavFormatDescription(found);
+    if (found.channels == 1) what += ", one channel";
+    if (found.channels == 2) what += ", two channels";
+    return wavNotARecording((what + ")").c_str());
+  }
+  if (!ourLayout) {
+    return wavNotARecording("a WAV file of another layout");
+  }
+  return wavNotARecording("a WAV file with more than audio behind its header");
 }

@@ -33,3 +33,13 @@ std::string wavFormatRefusal(const char* fileName, const WavFormatFound& found);
 // The reason for a file that is not a RIFF WAVE file, from its first bytes
 // (`length` of them, at most 12 looked at): "not a WAV file (...)".
 std::string wavNotWavReason(const uint8_t* head, size_t length);
+
+// The reason for refusing to continue a file with -f: `what` it is, and
+// what -f continues.
+std::string wavNotARecording(const char* what);
+
+// What an existing file that -f cannot continue is, from its first bytes
+// (`length` of them, at most 36 looked at); `ourLayout`: they start with
+// the sink's 58-byte A-law stereo header, its sizes aside.
+std::string wavNotARecordingReason(const uint8_t* header, uint64_t length,
+                                   bool ourLayout);

@@ -103,6 +103,20 @@ int32_t ucs2Mkdir(const char16_t* path) {
   return ::mkdir(name, 0777) == 0 ? 0 : -1;
 }
 
+int32_t utf8Mkdir(const char* path) {
+  if (!byteNameUsable(path)) return -1;
+  return ::mkdir(path, 0777) == 0 ? 0 : -1;
+}
+
+int32_t utf8CreateNew(const char* path) {
+  if (!byteNameUsable(path)) return -1;
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                        0666);
+  if (fd < 0) return -1;
+  ::close(fd);
+  return 0;
+}
+
 int32_t ucs2Chdir(const char16_t* path) {
   char name[kSystemPathBytes];
   if (!systemPath(path, name)) return -1;

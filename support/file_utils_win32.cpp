@@ -152,6 +152,23 @@ int32_t ucs2Mkdir(const char16_t* path) {
   return CreateDirectoryW(asWide(path), nullptr) ? 0 : win32Failure();
 }
 
+int32_t utf8Mkdir(const char* path) {
+  char16_t wide[kPathUnits];
+  if (!widePath(path, wide)) return -1;
+  return ucs2Mkdir(wide);
+}
+
+int32_t utf8CreateNew(const char* path) {
+  char16_t wide[kPathUnits];
+  if (!widePath(path, wide)) return -1;
+  const HANDLE file =
+      CreateFileW(asWide(wide), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return win32Failure();
+  CloseHandle(file);
+  return 0;
+}
+
 int32_t ucs2Chdir(const char16_t* path) {
   if (path == nullptr) {
     errno = EINVAL;

@@ -1,9 +1,11 @@
 #include "app/hearkener_main.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "app/command_line.h"
 #include "app/failure_report.h"
+#include "app/follow_run.h"
 #include "app/main_loop.h"
 #include "app/queue_list.h"
 #include "app/run_reporter.h"
@@ -126,6 +128,7 @@ Result hearkenerMain(int argc, char** argv) {
       !settings.testMode) {
     return finish(printUsage(argv, kResultCommandLine, "missing queue parameter"));
   }
+  if (settings.follow) return finish(runFollow(settings, &reporter));
   Failure sourceFailure;
   StreamOpenOutcome opened;
   AudioSource* source = openSource(settings, &reporter, &sourceFailure, &opened);
@@ -145,7 +148,12 @@ Result hearkenerMain(int argc, char** argv) {
   WavSinkRun run;
   AudioSink* sink = nullptr;
   Result result = kResultOk;
-  if (settings.outputFile != nullptr) {
+  std::unique_ptr<RecordingSeries> series;
+  if (settings.recordPattern != nullptr) {
+    series = std::make_unique<RecordingSeries>(
+        recordingSeriesOptionsOf(settings));
+    sink = series->sink();
+  } else if (settings.outputFile != nullptr) {
     WavSinkOptions options;
     options.append = settings.append ? 1 : 0;
     if (settings.inputFile != nullptr) {
@@ -181,7 +189,9 @@ Result hearkenerMain(int argc, char** argv) {
       printFailure(wavSourceFailure(source));
     }
     if (settings.outputFile != nullptr) wavSinkSetRunEnd(sink, runEndOf(loop));
-    const Result closed = sink->close(sink);
+    const Result closed = series != nullptr
+                              ? series->endRecording(runEndOf(loop))
+                              : sink->close(sink);
     sink->destroy(sink);
     result = loop != kResultOk ? loop : closed;
     // Why the connection failed; an operator's stop is no failure.
@@ -193,7 +203,8 @@ Result hearkenerMain(int argc, char** argv) {
         settings.outputFile != nullptr) {
       reportKeptRecording(settings, run);
     }
-    display.summarize(result);
+    display.summarize(result,
+                      series != nullptr ? series->recordingsMade() : 0);
   }
 
   // From here on no stop can reach the source.

@@ -61,10 +61,25 @@ void appendNumber(std::string* out, int value, int width) {
   *out += digits;
 }
 
+// True for the names that Windows keeps for devices (CON, NUL, COM1, ...),
+// in any case.
+bool isDeviceName(const std::string& name) {
+  std::string upper;
+  for (const char c : name) {
+    upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 &&
+         (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
 }  // namespace
 
 std::string safeFileNamePart(const std::string& text) {
-  std::string safe;
+  std::string safe = isDeviceName(text) ? "_" : "";
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
@@ -168,10 +183,9 @@ std::string createRecordingName(const std::string& name, Failure* failure) {
 #ifdef _WIN32
     if (folder.size() == 2 && folder[1] == ':') continue;  // a drive
 #endif
-    if (utf8Mkdir(folder.c_str()) != 0 && errno != EEXIST) {
-      *failure = Failure{folder, systemErrorText(errno)};
-      return "";
-    }
+    // What cannot be made here (a share's root, a drive, no permission)
+    // shows in the file's own creation below.
+    utf8Mkdir(folder.c_str());
   }
   for (uint32_t suffix = 1; suffix <= kMaxSuffix; ++suffix) {
     const std::string candidate =

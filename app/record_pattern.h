@@ -12,8 +12,9 @@
 //
 // The queue name is made safe, the same way on every system: ASCII letters,
 // digits, '.', '_' and '-' and valid UTF-8 sequences beyond ASCII are kept,
-// every other byte becomes '_', and a leading '.' becomes '_' (so a queue
-// name never leads into another folder or makes a hidden file).
+// every other byte becomes '_', a leading '.' becomes '_' (so a queue name
+// never leads into another folder or makes a hidden file), and a name that
+// Windows keeps for a device (CON, NUL, COM1, ...) gets a leading '_'.
 //
 // Thread-safety: pure functions, except createRecordingName (file system).
 #pragma once

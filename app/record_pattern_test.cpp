@@ -28,6 +28,7 @@ TEST(RecordPattern, ExpandsEveryConversion) {
       // UTF-8 letters stay; broken sequences do not.
       {"%q.wav", "Z\xC3\xBCrich\xE2\x82", 1, "Z\xC3\xBCrich__.wav"},
       {"%q.wav", "\xED\xA0\x80", 1, "___.wav"},  // a surrogate
+      {"%q.wav", "Com1", 1, "_Com1.wav"},  // a device name on Windows
   };
   for (const PatternCase& c : cases) {
     EXPECT_EQ(recordPatternError(c.pattern), "") << c.pattern;

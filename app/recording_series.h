@@ -12,7 +12,9 @@
 // created.
 //
 // A write that fails (disk full, an I/O error) ends that recording, which
-// keeps what reached it; the bytes go on into a new recording. When that
+// keeps what reached its file; the block being written goes on into a new
+// recording (what the failed sink still held, at most
+// kWavHeaderUpdateBytes, is lost with the failed write). When that
 // one cannot be created or fails again before taking any bytes, the write
 // fails with -4 and the series makes no more recordings.
 //

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/record_pattern.h"
 #include "support/console_report.h"
 #include "support/display_name.h"
 
@@ -32,6 +33,13 @@ const char kUsageText[] =
 const char kMoreOptionsText[] =
     "\t-l         - list the queues of tapd and exit\r\n"
     "\t--no-status - no status line on a terminal\r\n"
+    "\t--follow   - receive call after call of the queue until stopped,\r\n"
+    "\t             reconnecting when tapd cannot be reached\r\n"
+    "\t--record PATTERN - WAV file of each recording, named when it is\r\n"
+    "\t             created: %Y %m %d %H %M %S %F %T (local time), %q queue,\r\n"
+    "\t             %n file number, %% percent; folders are created, an\r\n"
+    "\t             existing name gets -2, -3, ... (not with -F or -f)\r\n"
+    "\t--split SECONDS - with --record: a new file after that much audio\r\n"
     "\t--help, -? - show this help and exit\r\n"
     "\t--version  - show the version and exit\r\n";
 
@@ -75,6 +83,47 @@ Result printUsage(char** argv, Result code, const char* format, ...) {
   debugTrace("exiting with return code %d\n", code);
   return code;
 }
+
+namespace {
+
+// --split's value: whole seconds from 1 to kMaxSplitSeconds, else 0.
+constexpr uint32_t kMaxSplitSeconds = 1000000;
+
+uint32_t parseSplitSeconds(const char* text) {
+  uint64_t value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (!isdigit(static_cast<unsigned char>(*p))) return 0;
+    value = value * 10 + static_cast<uint64_t>(*p - '0');
+    if (value > kMaxSplitSeconds) return 0;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+// The refused combinations of options; -9 after the usage, else 0.
+Result checkCombination(char** argv, const RunSettings& settings) {
+  if (settings.recordPattern != nullptr) {
+    if (settings.outputFile != nullptr) {
+      return printUsage(argv, kResultCommandLine,
+                        "--record cannot be used with -F or -f");
+    }
+    const std::string error = recordPatternError(settings.recordPattern);
+    if (!error.empty()) {
+      return printUsage(argv, kResultCommandLine, "%s", error.c_str());
+    }
+  }
+  if (settings.splitSeconds != 0 && settings.recordPattern == nullptr) {
+    return printUsage(argv, kResultCommandLine, "--split needs --record");
+  }
+  if (settings.follow && !settings.listQueues &&
+      (settings.inputFile != nullptr ||
+       (settings.queueName == nullptr && !settings.testMode))) {
+    return printUsage(argv, kResultCommandLine,
+                      "--follow needs -q QUEUE or -t, and no -i");
+  }
+  return kResultOk;
+}
+
+}  // namespace
 
 int32_t parsePortNumber(const char* text) {
   const char* p = text;
@@ -121,6 +170,23 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
       settings->listQueues = true;
     } else if (strcmp(arg, "--no-status") == 0) {
       settings->statusLine = false;
+    } else if (strcmp(arg, "--follow") == 0) {
+      settings->follow = true;
+    } else if (strcmp(arg, "--record") == 0) {
+      if (!hasValue) {
+        return printUsage(argv, kResultCommandLine, "missing record pattern");
+      }
+      settings->recordPattern = argv[++i];
+    } else if (strcmp(arg, "--split") == 0) {
+      if (!hasValue) {
+        return printUsage(argv, kResultCommandLine, "missing split seconds");
+      }
+      settings->splitSeconds = parseSplitSeconds(argv[++i]);
+      if (settings->splitSeconds == 0) {
+        return printUsage(argv, kResultCommandLine,
+                          "--split wants whole seconds from 1 to %u",
+                          static_cast<unsigned>(kMaxSplitSeconds));
+      }
     } else if (strcmp(arg, "-f") == 0 || strcmp(arg, "-F") == 0) {
       if (!hasValue) return printUsage(argv, kResultCommandLine, "missing file name");
       settings->outputFile = argv[++i];
@@ -138,5 +204,5 @@ Result parseCommandLine(int argc, char** argv, RunSettings* settings) {
       return printUsage(argv, kResultCommandLine, "illegal argument: %s", arg);
     }
   }
-  return kResultOk;
+  return checkCombination(argv, *settings);
 }

@@ -27,6 +27,12 @@ struct RunSettings {
   // with 0 instead of running.
   bool showHelp = false;
   bool showVersion = false;
+  // --follow: receive the queue's calls one after the other until a stop.
+  bool follow = false;
+  // --record PATTERN: the name of each recording (app/record_pattern.h).
+  const char* recordPattern = nullptr;
+  // --split SECONDS: a new recording after that much audio; 0: none.
+  uint32_t splitSeconds = 0;
 };
 
 // The usage text; every line but the first starts with a tab, every line
@@ -55,7 +61,9 @@ Result printHelp(char** argv);
 Result printVersion();
 
 // Parses argv[1..argc-1] into `settings`. Returns 0, or -9 after printing the
-// error and the usage text. The last occurrence of an option wins. --help,
+// error and the usage text. The last occurrence of an option wins.
+// Refused combinations: --record with -F or -f, --split without --record,
+// --follow with -i or without -q or -t. --help,
 // -? and --version, each only as a whole argument, end the parsing at once
 // with 0 and showHelp or showVersion set.
 Result parseCommandLine(int argc, char** argv, RunSettings* settings);

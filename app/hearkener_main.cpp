@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/failure_report.h"
+#include "app/follow_run.h"
 #include "app/main_loop.h"
 #include "app/queue_list.h"
 #include "app/run_reporter.h"
@@ -128,6 +129,7 @@ Result hearkenerMain(int argc, char** argv) {
       !settings.testMode) {
     return finish(printUsage(argv, kResultCommandLine, "missing queue parameter"));
   }
+  if (settings.follow) return finish(runFollow(settings, &reporter));
   Failure sourceFailure;
   StreamOpenOutcome opened;
   std::unique_ptr<AudioSource> source =
@@ -148,7 +150,12 @@ Result hearkenerMain(int argc, char** argv) {
   WavSinkRun run;
   std::unique_ptr<AudioSink> sink;
   Result result = kResultOk;
-  if (settings.outputFile != nullptr) {
+  std::unique_ptr<RecordingSeries> series;
+  if (settings.recordPattern != nullptr) {
+    series = std::make_unique<RecordingSeries>(
+        recordingSeriesOptionsOf(settings));
+    sink = series->sink();
+  } else if (settings.outputFile != nullptr) {
     WavSinkOptions options;
     options.append = settings.append ? 1 : 0;
     if (settings.inputFile != nullptr) {
@@ -186,7 +193,9 @@ Result hearkenerMain(int argc, char** argv) {
     if (settings.outputFile != nullptr) {
       wavSinkSetRunEnd(sink.get(), runEndOf(loop));
     }
-    const Result closed = sink->close();
+    const Result closed = series != nullptr
+                              ? series->endRecording(runEndOf(loop))
+                              : sink->close();
     sink.reset();
     result = loop != kResultOk ? loop : closed;
     // Why the connection failed; an operator's stop is no failure.
@@ -198,7 +207,8 @@ Result hearkenerMain(int argc, char** argv) {
         settings.outputFile != nullptr) {
       reportKeptRecording(settings, run);
     }
-    display.summarize(result);
+    display.summarize(result,
+                      series != nullptr ? series->recordingsMade() : 0);
   }
 
   // From here on no stop can reach the source.

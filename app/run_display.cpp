@@ -38,7 +38,7 @@ void RunDisplay::endRun() {
   }
 }
 
-void RunDisplay::summarize(Result result) {
+void RunDisplay::summarize(Result result, uint32_t recordings) {
   endRun();
   if (!onTerminal_ || (result < 0 && result != kResultUndecodable)) return;
   RunSummary summary;
@@ -48,5 +48,6 @@ void RunDisplay::summarize(Result result) {
   summary.bytes = meter_.bytes.load(std::memory_order_relaxed);
   summary.framesDropped = framesDropped_ ? framesDropped_() : 0;
   summary.runMs = runMs_;
+  summary.recordings = recordings;
   reportRunSummary(summary);
 }

@@ -33,8 +33,10 @@ class RunDisplay {
   void endRun();
 
   // Prints the summary of a run that ended with `result`: nothing off a
-  // terminal or after a failure (its own lines tell of it).
-  void summarize(Result result);
+  // terminal or after a failure (its own lines tell of it). `recordings`:
+  // the files a --record run made (one summary for the whole run, a
+  // --follow run included).
+  void summarize(Result result, uint32_t recordings = 0);
 
  private:
   const RunSettings& settings_;

@@ -13,11 +13,13 @@ struct RunSummary {
   uint64_t bytes = 0;                // currency bytes written to the sink
   uint64_t framesDropped = 0;
   int64_t runMs = 0;                 // wall time of the run
+  uint32_t recordings = 0;           // --record: the files made
 };
 
 // Prints the summary through consoleReport, e.g.
 // "recorded 12.480 seconds of audio into out.wav (0 frames dropped)",
-// "played 12.480 seconds of audio (0 frames dropped)",
+// "recorded 60.000 seconds of audio into 2 recordings (0 frames dropped)"
+// (--record), "played 12.480 seconds of audio (0 frames dropped)",
 // "converted in.wav: 3600.000 seconds of audio into out.wav in 11.2 s
 // (321x real time, 0 frames dropped)"; a live run that got no audio at all
 // says "no audio received from queue NAME".

@@ -1,5 +1,7 @@
 #include "app/stop_control.h"
 
+#include <chrono>
+
 #include "support/debug_trace.h"
 #include "support/mutex.h"
 
@@ -14,6 +16,17 @@ Mutex& sourceGuard() {
 
 AudioSource* currentSource GUARDED_BY(sourceGuard()) = nullptr;
 
+// Wakes stopWaitFor; stopRequested changes under it.
+Mutex& waitGuard() {
+  static Mutex guard;
+  return guard;
+}
+
+CondVar& stopSignalled() {
+  static CondVar signalled;
+  return signalled;
+}
+
 }  // namespace
 
 void stopSetSource(AudioSource* source) {
@@ -25,8 +38,21 @@ void stopWithdrawSource() { stopSetSource(nullptr); }
 
 void stopRequest(int32_t event) {
   debugTrace("got event %08lx\n", static_cast<unsigned long>(event));
-  stopRequested.store(1);
+  {
+    MutexLock lock(&waitGuard());
+    stopRequested.store(1);
+  }
+  stopSignalled().notifyAll();
   debugTrace("stop reqested: %d\n", stopRequested.load());
   MutexLock lock(&sourceGuard());
   if (currentSource != nullptr) currentSource->close();
+}
+
+bool stopWaitFor(int32_t milliseconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  MutexLock lock(&waitGuard());
+  stopSignalled().waitUntil(&waitGuard(), deadline,
+                            [] { return stopRequested.load() != 0; });
+  return stopRequested.load() != 0;
 }

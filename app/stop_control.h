@@ -36,6 +36,10 @@ void stopSetSource(AudioSource* source);
 // close and none will reach it.
 void stopWithdrawSource();
 
+// Waits until a stop is requested or `milliseconds` have passed. Returns
+// true when a stop was requested.
+bool stopWaitFor(int32_t milliseconds);
+
 // Requests the stop: sets stopRequested, then closes the current source.
 // Called by the platform's listener; tests may call it directly.
 void stopRequest(int32_t event);

@@ -1,8 +1,9 @@
 # Installation and the Debian package.
 #
 # `cmake --install build [--prefix DIR]` puts the programs into bin, the
-# manual pages (compressed) into share/man/man1 and README.md and LICENSE
-# into share/doc/hearkener; `cpack -G DEB` in the build folder packs the
+# manual pages (compressed) into share/man/man1, README.md, LICENSE and the
+# example hearkener.conf into share/doc/hearkener, and the systemd unit
+# hearkener@.service into lib/systemd/system; `cpack -G DEB` in the build folder packs the
 # same tree under /usr as hearkener_<version>_<arch>.deb. Tests, benchmarks
 # and fuzzers are never installed.
 include(GNUInstallDirs)
@@ -18,6 +19,20 @@ if(TARGET tapd-emu)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The systemd template unit that follows one queue (hearkener@QUEUE) and
+# its documented example settings. The unit names the program by the
+# prefix of the install itself (/usr in the Debian package).
+if(NOT WIN32)
+  install(CODE "
+    set(HEARKENER_UNIT_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/hearkener@.service.in\"
+      \"${CMAKE_BINARY_DIR}/packaging/hearkener@.service\" @ONLY)")
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/hearkener@.service
+    DESTINATION lib/systemd/system)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/hearkener.conf
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+endif()
 
 # The manual pages, gzipped as Debian keeps them (-n: no name or time stamp
 # inside, so a rebuild gives the same bytes). The Windows program has none.

@@ -65,6 +65,26 @@ for program in hearkener tapd-emu make_test_call; do
   fi
 done
 
+# The systemd unit names the installed program; systemd-analyze checks it
+# where it is available (no running systemd is needed).
+unit=/usr/lib/systemd/system/hearkener@.service
+if grep -q "^ExecStart=/usr/bin/hearkener .*--follow" "$unit" 2>/dev/null \
+   && [ -f /usr/share/doc/hearkener/examples/hearkener.conf ]; then
+  pass "$unit and the example hearkener.conf"
+else
+  fail "$unit or /usr/share/doc/hearkener/examples/hearkener.conf"
+fi
+if command -v systemd-analyze >/dev/null; then
+  mkdir -p "$work/units"
+  ln -sf "$unit" "$work/units/hearkener@sales.service"
+  if systemd-analyze verify --man=no "$work/units/hearkener@sales.service" \
+       >"$work/verify.log" 2>&1 && [ ! -s "$work/verify.log" ]; then
+    pass "systemd-analyze verify hearkener@sales.service"
+  else
+    fail "systemd-analyze verify: $(cat "$work/verify.log")"
+  fi
+fi
+
 cd "$work"
 if /usr/bin/make_test_call example.wav; then
   pass "make_test_call wrote example.wav"

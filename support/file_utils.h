@@ -36,6 +36,16 @@ FILE* utf8FopenNoInherit(const char* path, const char* mode);
 // already exists).
 int32_t ucs2Mkdir(const char16_t* path);
 
+// As ucs2Mkdir for a path in the system's byte form; a path of kPathUnits
+// bytes or more gives -1 (ENAMETOOLONG), a null path -1 (EINVAL).
+int32_t utf8Mkdir(const char* path);
+
+// Creates an empty file at `path` exclusively: when anything exists there
+// (a dangling link included) nothing is touched and the result is -1 with
+// errno EEXIST. Returns 0, or -1 with errno set. Same path rules as
+// utf8Mkdir.
+int32_t utf8CreateNew(const char* path);
+
 // Resolves `path` against the current directory into an absolute path
 // without "." and ".." parts or repeated separators, in `destination`
 // (`size` units), and returns `destination`. Works for paths that do not

@@ -96,6 +96,20 @@ int32_t ucs2Mkdir(const char16_t* path) {
   return ::mkdir(name, 0777) == 0 ? 0 : -1;
 }
 
+int32_t utf8Mkdir(const char* path) {
+  if (!byteNameUsable(path)) return -1;
+  return ::mkdir(path, 0777) == 0 ? 0 : -1;
+}
+
+int32_t utf8CreateNew(const char* path) {
+  if (!byteNameUsable(path)) return -1;
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                        0666);
+  if (fd < 0) return -1;
+  ::close(fd);
+  return 0;
+}
+
 // There are no drive letters here: a name such as "C:" is an ordinary
 // relative name and resolves against the current directory.
 char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,

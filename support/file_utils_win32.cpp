@@ -95,6 +95,23 @@ int32_t ucs2Mkdir(const char16_t* path) {
   return CreateDirectoryW(asWide(path), nullptr) ? 0 : win32Failure();
 }
 
+int32_t utf8Mkdir(const char* path) {
+  char16_t wide[kPathUnits];
+  if (!widePath(path, wide)) return -1;
+  return ucs2Mkdir(wide);
+}
+
+int32_t utf8CreateNew(const char* path) {
+  char16_t wide[kPathUnits];
+  if (!widePath(path, wide)) return -1;
+  const HANDLE file =
+      CreateFileW(asWide(wide), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return win32Failure();
+  CloseHandle(file);
+  return 0;
+}
+
 // A bare drive ("C:") names the drive's root, not its current directory.
 char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
                        size_t size) {

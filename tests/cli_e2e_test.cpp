@@ -282,6 +282,13 @@ TEST(CommandLineE2e, HelpAndVersionGoToStandardOutput) {
       "Usage: " + program + " " + expected_usage::kUsageText +
       "\t-l         - list the queues of tapd and exit\n"
       "\t--no-status - no status line on a terminal\n"
+      "\t--follow   - receive call after call of the queue until stopped,\n"
+      "\t             reconnecting when tapd cannot be reached\n"
+      "\t--record PATTERN - WAV file of each recording, named when it is\n"
+      "\t             created: %Y %m %d %H %M %S %F %T (local time), %q queue,\n"
+      "\t             %n file number, %% percent; folders are created, an\n"
+      "\t             existing name gets -2, -3, ... (not with -F or -f)\n"
+      "\t--split SECONDS - with --record: a new file after that much audio\n"
       "\t--help, -? - show this help and exit\n"
       "\t--version  - show the version and exit\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {

@@ -34,6 +34,8 @@ int serve(const tapd_emu::EmuOptions& options,
   config.fast = options.fast;
   config.loop = options.loop;
   config.nameTimeoutMs = options.nameTimeoutMs;
+  config.callSeconds = options.callSeconds;
+  config.callGapMs = options.callGapMs;
   const int result =
       tapd_emu::runServer(listener.get(), config, options.maxClients);
   if (result == 0) tapd_emu::logLine("stopped");

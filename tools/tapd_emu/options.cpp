@@ -23,7 +23,8 @@ bool parseInt(const std::string& text, long low, long high, int* value) {
 // Options that take a value, as "--name VALUE" or "--name=VALUE".
 const std::set<std::string> kValueOptions = {"--queue",        "--port",
                                              "--listen",       "--max-clients",
-                                             "--name-timeout", "--write"};
+                                             "--name-timeout", "--write",
+                                             "--call-seconds", "--call-gap"};
 
 std::string applyValue(const std::string& name, const std::string& value,
                        EmuOptions* options) {
@@ -52,6 +53,16 @@ std::string applyValue(const std::string& name, const std::string& value,
       return "--name-timeout wants seconds from 1 to 3600, not '" + value + "'";
     }
     options->nameTimeoutMs = seconds * 1000;
+  } else if (name == "--call-seconds") {
+    if (!parseInt(value, 1, 86400, &options->callSeconds)) {
+      return "--call-seconds wants seconds from 1 to 86400, not '" + value +
+             "'";
+    }
+  } else if (name == "--call-gap") {
+    if (!parseInt(value, 0, 3600000, &options->callGapMs)) {
+      return "--call-gap wants milliseconds from 0 to 3600000, not '" +
+             value + "'";
+    }
   } else if (name == "--write") {
     if (value.empty()) return "--write wants a file name";
     options->writePath = value;
@@ -64,6 +75,9 @@ std::string checkCombination(const EmuOptions& options) {
   if (!options.writePath.empty()) {
     if (options.queues.size() != 1) return "--write takes exactly one queue";
     if (options.loop) return "--write cannot --loop";
+    if (options.callSeconds != 0 || options.callGapMs != 0) {
+      return "--write serves no calls (--call-seconds, --call-gap)";
+    }
   }
   return "";
 }
@@ -136,6 +150,14 @@ std::string emuUsage(const char* program) {
          "                     real time)\n"
          "  --loop             start the file again at its end (default:\n"
          "                     close the connection)\n"
+         "  --call-seconds S   call after call: each client of a queue gets the\n"
+         "                     next S seconds of its file (which wraps\n"
+         "                     round), then the connection closes; the\n"
+         "                     next client gets the next call (default:\n"
+         "                     every client gets the whole file)\n"
+         "  --call-gap MS      wait MS milliseconds after the client named\n"
+         "                     its queue before the call's audio (no call\n"
+         "                     on the queue yet; default 0)\n"
          "  --max-clients N    connections served at once (default 64)\n"
          "  --name-timeout S   seconds a client has to name its queue\n"
          "                     (default 10)\n"

@@ -20,6 +20,11 @@ struct EmuOptions {
   int maxClients = 64;
   int nameTimeoutMs = 10000;  // for the client's queue-name line
   std::string writePath;      // set: write the queue's stream to this WAV
+  // Call after call: each client of a queue gets the next callSeconds of
+  // its audio (the file wrapping round), then the connection closes; 0:
+  // the whole file (or, with --loop, without end).
+  int callSeconds = 0;
+  int callGapMs = 0;  // silence on the line before each call's audio
 };
 
 enum class ParseOutcome { kRun, kHelp, kUsageError };

@@ -23,10 +23,18 @@ std::string QueueStream::start() {
   return "";
 }
 
+void QueueStream::limitToCall(uint64_t startFrame, uint64_t frames) {
+  const size_t total = audio_.frames();
+  position_ = total > 0 ? static_cast<size_t>(startFrame % total) : 0;
+  callFrames_ = frames;
+  loop_ = true;
+}
+
 size_t QueueStream::takeFrames(size_t* indices) {
   const size_t total = audio_.frames();
   size_t count = 0;
-  while (count < static_cast<size_t>(kFrameSamples) && total > 0) {
+  while (count < static_cast<size_t>(kFrameSamples) && total > 0 &&
+         (callFrames_ == 0 || framesDone_ + count < callFrames_)) {
     if (position_ == total) {
       if (!loop_) break;
       position_ = 0;

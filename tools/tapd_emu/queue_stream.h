@@ -41,6 +41,10 @@ class QueueStream {
   // REQUIRES: start() succeeded.
   StreamStep next(std::vector<uint8_t>* out);
 
+  // Makes the stream one call: `frames` sample frames from `startFrame`,
+  // wrapping round at the source's end.
+  void limitToCall(uint64_t startFrame, uint64_t frames);
+
   // The sample frames covered so far.
   uint64_t framesDone() const { return framesDone_; }
 
@@ -55,6 +59,7 @@ class QueueStream {
   bool loop_;
   size_t position_ = 0;
   uint64_t framesDone_ = 0;
+  uint64_t callFrames_ = 0;  // 0: no call limit
   bool opened_ = false;  // the framed stream's opening flag was sent
   PayloadEncoderPtr encoder_[2];
   bool silent_[2] = {false, false};  // the direction's last frame was silence

@@ -59,6 +59,20 @@ IoEnd sendQueueList(int fd, const std::vector<ServedQueue>& queues) {
 void streamQueue(int fd, const ServedQueue& queue, const SessionConfig& config,
                  Outcome* outcome) {
   QueueStream stream(queue.setup, queue.audio, config.loop);
+  if (config.callSeconds > 0) {
+    const uint64_t call = queue.callsServed->fetch_add(1);
+    const uint64_t frames = static_cast<uint64_t>(config.callSeconds) * 8000;
+    stream.limitToCall(call * frames, frames);
+    outcome->queue += " call " + std::to_string(call + 1);
+  }
+  if (config.callGapMs > 0) {
+    const IoEnd waited = waitUntil(
+        fd, Clock::now() + std::chrono::milliseconds(config.callGapMs));
+    if (waited != IoEnd::kOk) {
+      outcome->end = endName(waited);
+      return;
+    }
+  }
   const std::string error = stream.start();
   if (!error.empty()) {
     outcome->end = "encoder failed: " + error;

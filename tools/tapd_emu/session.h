@@ -6,6 +6,9 @@
 // shared read-only.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,9 @@ namespace tapd_emu {
 struct ServedQueue {
   QueueSetup setup;
   SourceAudio audio;
+  // Calls handed out so far (--call-seconds); shared by the sessions.
+  std::shared_ptr<std::atomic<uint64_t>> callsServed =
+      std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 struct SessionConfig {
@@ -25,6 +31,8 @@ struct SessionConfig {
   bool fast = false;
   bool loop = false;
   int nameTimeoutMs = 10000;
+  int callSeconds = 0;  // 0: each client gets the whole file
+  int callGapMs = 0;
 };
 
 // The longest queue-name line taken from a client.

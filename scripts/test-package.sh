@@ -104,19 +104,20 @@ done
 mkdir -p "$work/home" "$work/state" "$work/run"
 chown -R "$USER_NAME" "$work"
 chmod 755 "$work"
-as_user() {
-  (cd "$work/run" && runuser -u "$USER_NAME" -- env -i PATH=/usr/bin:/bin \
-     HOME="$work/home" XDG_STATE_HOME="$work/state" "$@")
-}
+# setpriv and env exec the program, so $! of `"${as_user[@]}" PROGRAM &`
+# is the program itself.
+as_user=(setpriv --reuid="$USER_NAME" --regid=nogroup --init-groups --
+  env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_STATE_HOME="$work/state")
 run="$work/run"
+cd "$run" || die "cd $run"
 
-if as_user hearkener-test-call example.wav >/dev/null; then
+if "${as_user[@]}" hearkener-test-call example.wav >/dev/null; then
   pass "hearkener-test-call wrote example.wav"
 else
   fail "hearkener-test-call example.wav: status $?"
 fi
 
-as_user hearkener -i example.wav -F out.wav 2>"$run/convert.err"
+"${as_user[@]}" hearkener -i example.wav -F out.wav 2>"$run/convert.err"
 status=$?
 info=$(sox --i "$run/out.wav" 2>&1)
 if [ "$status" = 0 ] && grep -q "Channels *: 2" <<<"$info" \
@@ -130,12 +131,12 @@ fi
 # Each codec library hearkener loads on first use, through the package's
 # dependencies: a library that cannot be loaded makes the run end with -8.
 for codecs in g729,gsm g722,g726-32; do
-  if ! as_user tapd-emu --write "framed-$codecs.wav" \
+  if ! "${as_user[@]}" tapd-emu --write "framed-$codecs.wav" \
        --queue "c=example.wav:framed:$codecs" 2>"$run/emu-write.err"; then
     fail "tapd-emu --write framed:$codecs: $(cat "$run/emu-write.err")"
     continue
   fi
-  as_user hearkener -i "framed-$codecs.wav" -F "decoded-$codecs.wav" 2>"$run/decode.err"
+  "${as_user[@]}" hearkener -i "framed-$codecs.wav" -F "decoded-$codecs.wav" 2>"$run/decode.err"
   status=$?
   if [ "$status" = 0 ] && [ ! -s "$run/decode.err" ]; then
     pass "hearkener decodes framed $codecs"
@@ -155,20 +156,20 @@ emulator_port() {
   echo "$port"
 }
 
-as_user tapd-emu --port 0 --fast --queue demo=example.wav >"$run/emu.out" 2>"$run/emu.err" &
+"${as_user[@]}" tapd-emu --port 0 --fast --queue demo=example.wav >"$run/emu.out" 2>"$run/emu.err" &
 emu_pid=$!
 port=$(emulator_port)
 if [ -z "$port" ]; then
   fail "tapd-emu did not start: $(cat "$run/emu.err")"
 else
-  list=$(as_user hearkener -h 127.0.0.1 -p "$port" -l 2>"$run/list.err")
+  list=$("${as_user[@]}" hearkener -h 127.0.0.1 -p "$port" -l 2>"$run/list.err")
   status=$?
   if [ "$status" = 0 ] && [ "$list" = demo ]; then
     pass "hearkener -l lists the queue demo of tapd-emu"
   else
     fail "hearkener -l: status $status, output '$list'; $(cat "$run/list.err")"
   fi
-  as_user timeout 30 hearkener -h 127.0.0.1 -p "$port" -q demo -F live.wav 2>"$run/live.err"
+  "${as_user[@]}" timeout 30 hearkener -h 127.0.0.1 -p "$port" -q demo -F live.wav 2>"$run/live.err"
   status=$?
   if [ "$status" = 0 ] && sox --i "$run/live.wav" 2>/dev/null | grep -q "Duration *: 00:00:06.00"; then
     pass "hearkener -q demo -F live.wav recorded the 6 s call"
@@ -189,12 +190,11 @@ else
   # the user's state folder and names it; with crashDir in
   # /etc/hearkener/defaults.ini, there.
   crash() {  # NAME: crashes one run; its stderr in $run/NAME.err
-    as_user hearkener -t -h 127.0.0.1 -p "$port" 2>"$run/$1.err" &
-    local runner=$! pid
+    "${as_user[@]}" hearkener -t -h 127.0.0.1 -p "$port" -F "$1.wav" 2>"$run/$1.err" &
+    local pid=$!
     sleep 1
-    pid=$(pgrep -n -u "$USER_NAME" -x hearkener)
-    [ -n "$pid" ] && kill -SEGV "$pid"
-    wait "$runner" 2>/dev/null
+    kill -SEGV "$pid"
+    wait "$pid" 2>/dev/null
   }
   check_crash() {  # NAME FOLDER
     local report
@@ -251,7 +251,7 @@ if [ "$was_installed" = 0 ] && [ "$KEEP_PACKAGE" != 1 ]; then
     [ -e "/usr/share/doc/$package" ] && left+=" /usr/share/doc/$package"
   done
   for path in /usr/bin/hearkener /usr/bin/tapd-emu /usr/bin/hearkener-test-call \
-              /etc/hearkener /var/lib/hearkener /var/lib/quandrilex; do
+              /etc/hearkener; do
     [ -e "$path" ] && left+=" $path"
   done
   [ "$(ls -A /var/lib)" = "$varlib_before" ] || left+=" new in /var/lib"

@@ -1,4 +1,5 @@
-# CPack pre-build script (cmake/packaging.cmake): adds to the Debian
+# CPack pre-build script (cmake/packaging.cmake): refuses a build whose
+# program would not read /etc/hearkener, and adds to the hearkener
 # package's Depends the packages of the codec libraries that hearkener loads
 # on first use.
 #
@@ -9,9 +10,15 @@
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
+if(NOT CPACK_HEARKENER_INSTALL_PREFIX STREQUAL "/usr")
+  message(FATAL_ERROR "the Debian packages need a build configured with "
+    "-DCMAKE_INSTALL_PREFIX=/usr (this one: ${CPACK_HEARKENER_INSTALL_PREFIX}), "
+    "so that the program reads /etc/hearkener")
+endif()
 
+# The hearkener component's files (one folder per component).
 file(GLOB_RECURSE staged LIST_DIRECTORIES false
-  "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+  "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/hearkener/*")
 set(needed)
 foreach(file ${staged})
   if(IS_SYMLINK "${file}")
@@ -43,8 +50,9 @@ foreach(pair ${CPACK_HEARKENER_LOADED_LIBRARIES})
     list(APPEND depends "${package}")
   endif()
 endforeach()
-if(CPACK_DEBIAN_PACKAGE_DEPENDS)
-  list(PREPEND depends "${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+if(CPACK_DEBIAN_HEARKENER_PACKAGE_DEPENDS)
+  list(PREPEND depends "${CPACK_DEBIAN_HEARKENER_PACKAGE_DEPENDS}")
 endif()
-list(JOIN depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
-message(STATUS "Depends beside dpkg-shlibdeps: ${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+list(JOIN depends ", " CPACK_DEBIAN_HEARKENER_PACKAGE_DEPENDS)
+message(STATUS "hearkener Depends beside dpkg-shlibdeps: "
+  "${CPACK_DEBIAN_HEARKENER_PACKAGE_DEPENDS}")

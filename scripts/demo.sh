@@ -10,8 +10,11 @@
 #
 #   scripts/demo.sh [BUILD_DIR=build]
 #
-# Needs the packages of scripts/install-deps.sh. The emulator is stopped
-# when the demo ends, however it ends.
+# Needs the packages of scripts/install-deps.sh. A new build folder is
+# configured without the tests (GoogleTest comes with
+# scripts/install-test-deps.sh); an existing one keeps its settings. Builds
+# the test-call maker (make_test_call) too, for the operator's tour. The
+# emulator is stopped when the demo ends, however it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -20,10 +23,13 @@ JOBS=${JOBS:-$(nproc)}
 say() { printf 'demo: %s\n' "$*"; }
 
 # --- build ------------------------------------------------------------------
-if [ ! -x "$BUILD/hearkener" ] || [ ! -x "$BUILD/tools/tapd_emu/tapd-emu" ]; then
-  say "building hearkener and tapd-emu in $BUILD/"
-  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD" -j "$JOBS" --target hearkener tapd-emu >/dev/null
+if [ ! -x "$BUILD/hearkener" ] || [ ! -x "$BUILD/tools/tapd_emu/tapd-emu" ] \
+   || [ ! -x "$BUILD/make_test_call" ]; then
+  say "building hearkener, tapd-emu and make_test_call in $BUILD/ (about 1.5 minutes the first time)"
+  options=()
+  [ -f "$BUILD/CMakeCache.txt" ] || options=(-DHEARKENER_TESTS=OFF)
+  cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release "${options[@]}" >/dev/null
+  cmake --build "$BUILD" -j "$JOBS" --target hearkener tapd-emu make_test_call >/dev/null
 fi
 HEARKENER=$(pwd)/$BUILD/hearkener
 EMULATOR=$(pwd)/$BUILD/tools/tapd_emu/tapd-emu

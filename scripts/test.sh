@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds hearkener and runs every test: the Release build (build/), the live
-# demo, the Debian package, the Debug build under AddressSanitizer +
+# demo, the Debian packages (build-deb/), the Debug build under AddressSanitizer +
 # UndefinedBehaviorSanitizer (build-asan/), the threaded tests under
 # ThreadSanitizer (build-tsan/), each libFuzzer target for a bounded time
 # (build-fuzz/), and the Windows program's tests under Wine
@@ -33,7 +33,8 @@ cleanup() {
 trap cleanup EXIT
 
 step "Release build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+# The demo may have configured build/ without the tests.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DHEARKENER_TESTS=ON
 cmake --build build -j "$JOBS"
 (cd build && ctest --output-on-failure -j "$JOBS")
 
@@ -48,9 +49,10 @@ fi
 step "The live demo (README's first command, without its install step)"
 scripts/demo.sh build
 
-step "Debian package: build, install, run"
-# Installs the package on this machine (as root) and removes it again.
-JOBS=$JOBS scripts/test-package.sh build
+step "Debian packages: build, lintian, install, run, purge"
+# A hardened /usr build of its own (build-deb/); installs the packages on
+# this machine (as root) and purges them again.
+JOBS=$JOBS scripts/test-package.sh build-deb
 
 step "Debug build with AddressSanitizer + UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1:abort_on_error=1}

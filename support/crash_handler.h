@@ -2,10 +2,12 @@
 // name, the contact data, the report mode, what to do with a report and
 // where to save it, and is then installed. On POSIX systems it is a handler
 // of our own for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT that runs on an
-// alternate stack, writes a text report (application, signal, faulting
-// address, time, backtrace, memory map) to the report path with
-// async-signal-safe calls only, and re-raises the signal with its default
-// action, so the process still ends as the signal says.
+// alternate stack, creates the report's missing folders (mode 0700),
+// writes a text report (application, signal, faulting address, time,
+// backtrace, memory map) to the report path, prints one line naming the
+// report file on standard error, all with async-signal-safe calls only, and
+// re-raises the signal with its default action, so the process still ends
+// as the signal says.
 //
 // On Windows it is an unhandled-exception filter (and a SIGABRT handler for
 // abort): the text report gives the exception code and address instead of

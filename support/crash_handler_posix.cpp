@@ -1,14 +1,15 @@
 // The crash handler on POSIX systems. Everything the handler needs is
 // prepared at set-up (names converted, the report path in the system's
 // form, the stack bounds of each attached thread) so that the handler
-// itself makes only async-signal-safe calls: open, read, write, close,
-// fsync, clock_gettime, nanosleep, sigaction, raise. The backtrace is a
+// itself makes only async-signal-safe calls: mkdir, open, read, write,
+// close, fsync, clock_gettime, nanosleep, sigaction, raise. The backtrace is a
 // walk over frame pointers, not the system's unwinder, which may take the
 // loader's lock that the crashing thread can hold.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -210,11 +211,43 @@ void writeReport(int descriptor, int signal, const siginfo_t* info,
   writeOut(descriptor, &line);
 }
 
+// Creates the folders above the report path that are missing, top down.
+void makeReportFolders() {
+  char folder[sizeof reportPath];
+  for (size_t i = 0; i < sizeof reportPath && reportPath[i] != '\0'; ++i) {
+    if (reportPath[i] == '/' && i > 0) {
+      folder[i] = '\0';
+      ::mkdir(folder, 0700);  // an existing folder is fine; a failure shows
+                              // when the file cannot be created
+    }
+    folder[i] = reportPath[i];
+  }
+}
+
+// "<application>: crash report written to <file>" on standard error.
+void announceReport(const char* file) {
+  CrashText line;
+  line.add(crashSettings.appName[0] != '\0' ? crashSettings.appName
+                                              : "crash");
+  line.add(": crash report written to ");
+  writeOut(STDERR_FILENO, &line);
+  size_t length = 0;
+  while (file[length] != '\0') ++length;
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t written = ::write(STDERR_FILENO, file + done, length - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    done += static_cast<size_t>(written);
+  }
+  line.add("\n");
+  writeOut(STDERR_FILENO, &line);
+}
+
 // Creates the report file under the first free numbered name. Never opens
 // an existing file and never follows a symbolic link. Returns the
-// descriptor or -1.
-int createReportFile() {
-  char path[sizeof reportPath + kCrashReportNumberUnits];
+// descriptor or -1; `path` receives the file's name.
+int createReportFile(char (&path)[sizeof reportPath + kCrashReportNumberUnits]) {
   int descriptor = -1;
   const bool created = crashCreateNumberedFile(
       reportPath, path, [&descriptor](const char* name) {
@@ -244,11 +277,14 @@ void crashSignalHandler(int signal, siginfo_t* info, void* context) {
     waitForReport();
   } else if (crashSettings.activityType == kCrashActivitySaveReport &&
              reportPath[0] != '\0') {
-    const int descriptor = createReportFile();
+    makeReportFolders();
+    char path[sizeof reportPath + kCrashReportNumberUnits];
+    const int descriptor = createReportFile(path);
     if (descriptor >= 0) {
       writeReport(descriptor, signal, info, context);
       ::fsync(descriptor);
       ::close(descriptor);
+      announceReport(path);
     }
   }
   // Back to the default action; the re-raised signal stays pending while

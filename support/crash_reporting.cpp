@@ -29,7 +29,8 @@ void crashReportingSetup(const char* applicationName) {
 
   char16_t folder[kPathUnits];
   if (getDataFolder(kFolderCrashDumps, folder, kPathUnits) >= 0) {
-    makeDirTree(folder);
+    // A per-user folder is made by the crash that writes a report.
+    if (!dataFolderPerUser()) makeDirTree(folder);
     crashHandlerSetActivityType(kCrashActivitySaveReport);
     char stamp[kTimeStampBytes];
     char16_t path[kPathUnits];

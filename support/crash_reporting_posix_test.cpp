@@ -1,8 +1,10 @@
 // Crash reporting on POSIX systems: a crash in a child process leaves a
-// report in the data folder (fork, abort and raise).
+// report in the user's state folder, which only the crash creates, and
+// names it on standard error (fork, abort and raise).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,20 +47,20 @@ std::vector<std::string> filesIn(const std::string& path) {
   return names;
 }
 
-TEST(CrashReportingTest, SetUpRunsOnceAndAbortLeavesAReport) {
+TEST(CrashReportingTest, OnlyTheCrashCreatesTheFolderAndNamesTheReport) {
   test_files::TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  const std::string crashDumps =
-      dir.path() + "/quandrilex/Tellan USB/crashdumps";
+  const std::string crashDumps = dir.path() + "/state/hearkener/crashes";
+  const std::string errors = dir.file("stderr.txt");
   const int status = inChild([&] {
-    test_env::setVariable("HEARKENER_COMMON_APPDATA", dir.path().c_str());
+    test_env::setVariable("XDG_STATE_HOME", (dir.path() + "/state").c_str());
+    const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(9);
     GlobalsOverride globals(3, "");
     crashReportingSetup("unit");
-    if (rmdir(crashDumps.c_str()) != 0) _exit(10);
-    crashReportingSetup("unit");  // does nothing: the folder stays away
+    crashReportingSetup("unit");  // does nothing
     struct stat info;
-    if (stat(crashDumps.c_str(), &info) == 0) _exit(11);
-    if (mkdir(crashDumps.c_str(), 0700) != 0) _exit(12);
+    if (stat((dir.path() + "/state").c_str(), &info) == 0) _exit(11);
     abort();
   });
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
@@ -66,6 +68,13 @@ TEST(CrashReportingTest, SetUpRunsOnceAndAbortLeavesAReport) {
   const std::vector<std::string> reports = filesIn(crashDumps);
   ASSERT_EQ(1u, reports.size());
   EXPECT_EQ(0u, reports[0].rfind("Crash-unit-", 0)) << reports[0];
+  struct stat info;
+  ASSERT_EQ(0, stat(crashDumps.c_str(), &info));
+  EXPECT_EQ(0700u, info.st_mode & 0777u);
+  const test_files::Bytes said = test_files::readFile(errors);
+  EXPECT_EQ("unit: crash report written to " + crashDumps + "/" + reports[0] +
+                "\n",
+            std::string(said.begin(), said.end()));
   const test_files::Bytes bytes =
       test_files::readFile(crashDumps + "/" + reports[0]);
   const std::string report(bytes.begin(), bytes.end());
@@ -79,9 +88,8 @@ TEST(CrashReportingTest, WithoutACrashDumpFolderNothingIsWritten) {
   ASSERT_FALSE(dir.path().empty());
   ASSERT_TRUE(test_files::writeFile(dir.file("blocker"), {1}));
   const int status = inChild([&] {
-    // The application-data folder lies below a plain file: it cannot exist.
-    test_env::setVariable("HEARKENER_COMMON_APPDATA",
-                          dir.file("blocker").c_str());
+    // The state folder lies below a plain file: it cannot exist.
+    test_env::setVariable("XDG_STATE_HOME", dir.file("blocker").c_str());
     GlobalsOverride globals(3, "");
     crashReportingSetup("unit");
     raise(SIGFPE);

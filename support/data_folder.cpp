@@ -59,8 +59,29 @@ int32_t dataRoot(char16_t* destination, size_t size) {
   return static_cast<int32_t>(ucs2Len(destination));
 }
 
+// Linux: the configured folder, else <state>/hearkener/crashes.
+int32_t userCrashFolder(const Globals* globals, char16_t* destination,
+                        size_t size) {
+  if (globals->crashDir[0] != '\0') {
+    if (!widen(destination, size, globals->crashDir)) return -1;
+    return static_cast<int32_t>(ucs2Len(destination));
+  }
+  char base[kPathUnits];
+  if (!dataFolderUserBase(UserFolder::kState, base, sizeof base) ||
+      !widen(destination, size, base)) {
+    return -1;
+  }
+  size_t length = ucs2Len(destination);
+  if (!appendPart(destination, &length, size, u"hearkener") ||
+      !appendPart(destination, &length, size, u"crashes")) {
+    return -1;
+  }
+  return static_cast<int32_t>(length);
+}
+
 int32_t crashDumpFolder(char16_t* destination, size_t size) {
   const Globals* globals = getGlobals();
+  if (dataFolderPerUser()) return userCrashFolder(globals, destination, size);
   const char* common = dataFolderCommonAppData();
   if (common == nullptr) return -1;
   if (utf8ToUcs2Convert(destination, common, size).status != UtfStatus::kOk) {

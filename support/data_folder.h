@@ -2,12 +2,11 @@
 // the creation of a folder with all its missing parents.
 //
 // Folders are composed from the program's own location, the configured data
-// root, or the system's common application-data folder plus the vendor key
-// name and product name of the configuration (globals.h). On Linux the
-// common application-data folder is $HEARKENER_COMMON_APPDATA when set, else
-// /var/lib, so the application-data folder is for example
-// /var/lib/quandrilex/Tellan USB. On Windows it is the system's common
-// application-data folder (C:\ProgramData\quandrilex\Tellan USB).
+// root, and for crash reports: on Windows the system's common
+// application-data folder plus the vendor key name and product name of the
+// configuration (globals.h), C:\ProgramData\quandrilex\Tellan
+// USB\crashdumps; on Linux the configured crashDir, else the user's state
+// folder plus "hearkener/crashes" (~/.local/state/hearkener/crashes).
 //
 // Thread-safety: the first use of kinds 2 and 8 loads the configuration (see
 // getGlobals); afterwards every call may come from any thread.
@@ -18,7 +17,7 @@
 
 constexpr int32_t kFolderProgram = 0;     // folder of the running executable
 constexpr int32_t kFolderDataRoot = 2;    // data root
-constexpr int32_t kFolderCrashDumps = 8;  // application-data + "crashdumps"
+constexpr int32_t kFolderCrashDumps = 8;  // where crash reports go
 
 // The data root used when the configuration names none, by release.
 // Windows build:
@@ -58,8 +57,28 @@ int32_t dataFolderOfProgram(const char16_t* programPath, char16_t* destination,
 
 // The platform parts of getDataFolder: the data root used when the
 // configuration names none, the common application-data folder (null when
-// the system cannot name it), and the separator put between the parts of a
-// composed folder ('/' on POSIX systems, '\' on Windows).
+// the system cannot name it, and on Linux), and the separator put between
+// the parts of a composed folder ('/' on POSIX systems, '\' on Windows).
 const char* dataFolderDefaultRoot(int32_t release);
 const char* dataFolderCommonAppData();
 char16_t dataFolderSeparator();
+
+// True where configuration and crash reports follow the user's folders
+// (Linux): the configuration is read from the system's and then the user's
+// configuration folder, and crash reports go to the user's state folder,
+// which only a crash that writes a report creates. False where both belong
+// to the installation (Windows): "defaults.ini" beside the executable, and
+// the crash-dump folder made ready at set-up.
+bool dataFolderPerUser();
+
+// The system-wide configuration folder, fixed at build time from the install
+// prefix (/etc/hearkener for a /usr install); null on Windows.
+const char* dataFolderSystemConfig();
+
+// The user's base folders of the XDG layout: $XDG_CONFIG_HOME and
+// $XDG_STATE_HOME, or ~/.config and ~/.local/state when the variable is
+// unset, empty or relative (the home folder from $HOME, else the user
+// database). Stores the folder as UTF-8 in `out` (`size` bytes); false when
+// it cannot be named or does not fit, and always on Windows.
+enum class UserFolder { kConfig, kState };
+bool dataFolderUserBase(UserFolder kind, char* out, size_t size);

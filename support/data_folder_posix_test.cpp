@@ -1,16 +1,20 @@
 // The POSIX data folders: the recordings root and its separator, the
-// application-data root from the environment and the program folder from
+// per-user crash folder and configuration files from the XDG variables, the
+// system configuration folder of the build, and the program folder from
 // /proc/self/exe.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/data_folder.h"
 #include "support/file_utils.h"
+#include "support/globals.h"
 #include "support/utf_convert.h"
 #include "tests/globals_override.h"
 #include "tests/scoped_env.h"
@@ -39,7 +43,7 @@ std::string folder(int32_t kind, size_t size = kPathUnits) {
 }
 
 TEST(DataFolderTest, EveryKind) {
-  ScopedEnv appData("HEARKENER_COMMON_APPDATA", "/data/common");
+  ScopedEnv state("XDG_STATE_HOME", "/data/state");
   GlobalsOverride globals(3, "");
   struct Case {
     int32_t kind;
@@ -48,7 +52,7 @@ TEST(DataFolderTest, EveryKind) {
   const Case cases[] = {
       {2, "/srv/Recordings.v3"},
       {7, "-1"},
-      {8, "/data/common/quandrilex/Tellan USB/crashdumps"},
+      {8, "/data/state/hearkener/crashes"},
       {9, "-1"},
       {-1, "-1"},
       {INT32_MIN, "-1"},
@@ -78,9 +82,9 @@ TEST(DataFolderTest, DataRootByReleaseAndConfiguration) {
 }
 
 TEST(DataFolderTest, TooSmallDestinations) {
-  ScopedEnv appData("HEARKENER_COMMON_APPDATA", "/var/lib/");
+  ScopedEnv state("XDG_STATE_HOME", "/var/lib/");
   GlobalsOverride globals(3, "");
-  const std::string crash = "/var/lib/quandrilex/Tellan USB/crashdumps";
+  const std::string crash = "/var/lib/hearkener/crashes";
   EXPECT_EQ(crash, folder(8, crash.size() + 1));
   for (size_t size :
        {crash.size(), size_t{20}, size_t{9}, size_t{8}, size_t{1}}) {
@@ -92,6 +96,54 @@ TEST(DataFolderTest, TooSmallDestinations) {
 
   std::u16string none(4, u'x');
   EXPECT_EQ(-1, getDataFolder(8, &none[0], 0));
+}
+
+// The configuration folder is the install prefix's sysconfdir, as
+// GNUInstallDirs names it.
+std::string expectedSystemConfig() {
+  const std::string prefix = HEARKENER_TEST_INSTALL_PREFIX;
+  if (prefix == "/usr" || prefix == "/") return "/etc/hearkener";
+  return prefix + "/etc/hearkener";
+}
+
+TEST(DataFolderTest, UserFoldersFollowTheXdgVariables) {
+  const std::string system = expectedSystemConfig() + "/defaults.ini";
+  struct Case {
+    const char* configHome;  // null: unset
+    const char* stateHome;
+    const char* home;
+    const char* crashDir;  // the configured key
+    std::vector<std::string> configFiles;
+    const char* crashFolder;
+  };
+  const Case cases[] = {
+      {"/c", "/s", "/home/u", "",
+       {system, "/c/hearkener/defaults.ini"}, "/s/hearkener/crashes"},
+      {nullptr, nullptr, "/home/u", "",
+       {system, "/home/u/.config/hearkener/defaults.ini"},
+       "/home/u/.local/state/hearkener/crashes"},
+      // Empty and relative values count as unset.
+      {"", "rel/state", "/root", "",
+       {system, "/root/.config/hearkener/defaults.ini"},
+       "/root/.local/state/hearkener/crashes"},
+      {nullptr, "/s", "/home/u", "/srv/crash reports",
+       {system, "/home/u/.config/hearkener/defaults.ini"},
+       "/srv/crash reports"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv config("XDG_CONFIG_HOME", c.configHome);
+    ScopedEnv state("XDG_STATE_HOME", c.stateHome);
+    ScopedEnv home("HOME", c.home);
+    GlobalsOverride globals(3, "");
+    std::snprintf(getGlobals()->crashDir, sizeof getGlobals()->crashDir, "%s",
+                  c.crashDir);
+    ConfigFiles files;
+    globalsConfigFiles(&files);
+    EXPECT_EQ(c.configFiles, std::vector<std::string>(
+                                 files.paths, files.paths + files.count))
+        << c.home;
+    EXPECT_EQ(c.crashFolder, folder(8)) << c.crashFolder;
+  }
 }
 
 }  // namespace

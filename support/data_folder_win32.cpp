@@ -32,3 +32,11 @@ const char* dataFolderCommonAppData() {
 }
 
 char16_t dataFolderSeparator() { return u'\\'; }
+
+bool dataFolderPerUser() { return false; }
+
+const char* dataFolderSystemConfig() { return nullptr; }
+
+bool dataFolderUserBase(UserFolder /*kind*/, char* /*out*/, size_t /*size*/) {
+  return false;
+}

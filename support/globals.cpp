@@ -48,18 +48,37 @@ void readRegistryText(RegKey* key, const char* name, bool hex, char* field,
   std::memcpy(field, text, std::strlen(text) + 1);
 }
 
-// "defaults.ini" in the folder of the running executable, as UTF-8; false
-// when the folder cannot be named. The file is opened by this full path
-// rather than by changing into the program folder and back: the process's
-// current directory never changes, so a failed change back cannot leave the
-// run in the wrong folder.
-bool defaultsIniPath(char* out, size_t size) {
-  char16_t folder[kPathUnits];
-  if (getDataFolder(kFolderProgram, folder, kPathUnits) < 0) return false;
-  return utf8Snprintf(out, size, "%ls/defaults.ini", folder) >= 0;
+// Adds "<folder>/defaults.ini" to `files` when it fits.
+void addConfigFile(ConfigFiles* files, const char* folder) {
+  char* path = files->paths[files->count];
+  const int written = std::snprintf(path, kPathUnits, "%s/defaults.ini", folder);
+  if (written > 0 && static_cast<size_t>(written) < kPathUnits) ++files->count;
 }
 
 }  // namespace
+
+// Files are opened by their full paths rather than by changing into their
+// folder and back: the process's current directory never changes, so a
+// failed change back cannot leave the run in the wrong folder.
+void globalsConfigFiles(ConfigFiles* files) {
+  files->count = 0;
+  if (dataFolderPerUser()) {
+    addConfigFile(files, dataFolderSystemConfig());
+    char base[kPathUnits];
+    char folder[kPathUnits];
+    if (dataFolderUserBase(UserFolder::kConfig, base, sizeof base) &&
+        utf8Snprintf(folder, sizeof folder, "%s/hearkener", base) >= 0) {
+      addConfigFile(files, folder);
+    }
+    return;
+  }
+  char16_t program[kPathUnits];
+  char folder[kPathUnits];
+  if (getDataFolder(kFolderProgram, program, kPathUnits) >= 0 &&
+      utf8Snprintf(folder, sizeof folder, "%ls", program) >= 0) {
+    addConfigFile(files, folder);
+  }
+}
 
 void globalsSetDefaults(Globals* globals) {
   std::memset(globals, 0, sizeof *globals);
@@ -85,9 +104,10 @@ void globalsHexDecode(const char* hex, char* out, int32_t size) {
   out[length] = '\0';
 }
 
-void globalsLoad(Globals* globals, const char* iniPath) {
+void globalsLoad(Globals* globals, const char* const* iniPaths,
+                 int32_t count) {
   globalsSetDefaults(globals);
-  readIniFile(globals, iniPath);
+  for (int32_t i = 0; i < count; ++i) readIniFile(globals, iniPaths[i]);
   if (globals->release > 3) {
     copyText(globals->productName, sizeof globals->productName, "Tellan USB4");
   }
@@ -107,9 +127,11 @@ void globalsLoad(Globals* globals, const char* iniPath) {
 
 Globals* getGlobals() {
   if (!globalsLoaded) {
-    char iniPath[kPathUnits];
-    globalsLoad(&globalsRecord,
-                defaultsIniPath(iniPath, sizeof iniPath) ? iniPath : nullptr);
+    std::unique_ptr<ConfigFiles> files(new ConfigFiles);
+    globalsConfigFiles(files.get());
+    const char* paths[ConfigFiles::kMax];
+    for (int32_t i = 0; i < files->count; ++i) paths[i] = files->paths[i];
+    globalsLoad(&globalsRecord, paths, files->count);
     globalsLoaded = true;
   }
   return &globalsRecord;

@@ -30,6 +30,7 @@ const GlobalsKey globalsKeyTable[] = {
     HK_CHECKED_KEY(autoArchive, kCdriEnum),
     HK_CHECKED_KEY(dtmfSource, kDtmfEnum),
     HK_KEY(regPath, kText),
+    HK_KEY(crashDir, kText),
 };
 
 #undef HK_CHECKED_KEY

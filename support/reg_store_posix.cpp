@@ -1,5 +1,6 @@
 // The registry store on POSIX systems: the registry-export file named by
-// $HEARKENER_REGISTRY_FILE, or /etc/hearkener/registry.reg. The file is read
+// $HEARKENER_REGISTRY_FILE, or registry.reg in the system configuration
+// folder (/etc/hearkener for a /usr install). The file is read
 // when a key is opened, so an open key sees the file as it was then. A
 // missing or unreadable file is a missing key.
 #include <cstdio>
@@ -19,7 +20,8 @@ struct RegStoreKey {
 
 namespace {
 
-constexpr const char* kDefaultRegistryFile = "/etc/hearkener/registry.reg";
+constexpr const char* kDefaultRegistryFile =
+    HEARKENER_SYSCONFDIR "/registry.reg";
 // Bytes read at most; the rest of a larger file is ignored.
 constexpr size_t kMaxRegistryFileBytes = 4 * 1024 * 1024;
 

@@ -36,7 +36,9 @@ class ConfigFiles {
   std::string iniPath() const { return dir_.file("defaults.ini"); }
   std::unique_ptr<Globals> load() const {
     std::unique_ptr<Globals> globals(new Globals);
-    globalsLoad(globals.get(), iniPath().c_str());
+    const std::string path = iniPath();
+    const char* paths[] = {path.c_str()};
+    globalsLoad(globals.get(), paths, 1);
     return globals;
   }
 

@@ -1,6 +1,5 @@
 // End to end: a program that crashes while it waits for a stream leaves a
-// crash report in the crash-dump folder below the common application-data
-// folder, and still ends by the signal.
+// crash report in the user's state folder, and still ends by the signal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -60,7 +59,7 @@ TEST(CrashE2eTest, SegvWhileWaitingLeavesAReport) {
   ASSERT_TRUE(server.listening());
 
   std::vector<std::string> env = {
-      "HEARKENER_COMMON_APPDATA=" + dir.path(),
+      "XDG_STATE_HOME=" + dir.path(),
       "HEARKENER_REGISTRY_FILE=" + dir.file("missing.reg"),
       "PATH=/usr/bin:/bin",
   };
@@ -89,8 +88,7 @@ TEST(CrashE2eTest, SegvWhileWaitingLeavesAReport) {
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(SIGSEGV, WTERMSIG(status));
 
-  const std::string crashDumps =
-      dir.path() + "/quandrilex/Tellan USB/crashdumps";
+  const std::string crashDumps = dir.path() + "/hearkener/crashes";
   std::vector<std::string> reports;
   std::error_code error;
   for (const auto& entry :

@@ -24,6 +24,7 @@ class GlobalsOverride {
     std::snprintf(globals->regPath, sizeof globals->regPath, "quandrilex");
     std::snprintf(globals->productName, sizeof globals->productName,
                   "Tellan USB");
+    globals->crashDir[0] = '\0';
   }
   ~GlobalsOverride() { std::memcpy(getGlobals(), &saved_, sizeof saved_); }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "tests/framed_stream.h"
 
 namespace {
@@ -22,13 +22,13 @@ TEST(RunReporter, CountsEachDroppedFrameOnceAndPrintsItsLines) {
   framed::appendFrame(stream, framed::typedFrame(1, 2, {0xD5, 0xD5}), 7);
   framed::finish(stream);
   RunReporter reporter;
-  RtpContext* context = rtpContextCreate(framed::pullFeed, &feed,
-                                         InputMode::kFramedTyped, &reporter);
+  FramedContext* context = framedContextCreate(
+      framed::pullFeed, &feed, InputMode::kFramedTyped, &reporter);
   ASSERT_NE(context, nullptr);
   testing::internal::CaptureStderr();
   framed::readAll(context);
   const std::string printed = testing::internal::GetCapturedStderr();
-  rtpContextDestroy(context);
+  framedContextDestroy(context);
   EXPECT_EQ(reporter.framesDropped(), 4u);
   EXPECT_EQ(printed,
             "bad CRC 0x177e\n"

@@ -33,7 +33,7 @@ int32_t referenceReport(const char* format, ...) {
   char16_t text[kConsoleReportUnits];
   va_list args;
   va_start(args, format);
-  ucs2Vsnprintf(text, kConsoleReportUnits, format, args);
+  utf16Vsnprintf(text, kConsoleReportUnits, format, args);
   va_end(args);
   size_t length = 0;
   while (text[length] != 0) ++length;

@@ -44,7 +44,7 @@ int main() {
   const char* reason = "connection refused";
 
   std::printf("%-22s %9s %13s %6s %13s %6s\n", "message (ns/call)", "snprintf",
-              "utf8Snprintf", "ratio", "ucs2Snprintf", "ratio");
+              "utf8Snprintf", "ratio", "utf16Snprintf", "ratio");
 
   const char* crc = "bad CRC 0x%04x\r\n";
   report("bad CRC 0x%04x\\r\\n", nanosecondsPerCall([&](int i) {
@@ -54,7 +54,7 @@ int main() {
            return utf8Snprintf(text, sizeof text, crc, i & 0xFFFF);
          }),
          nanosecondsPerCall(
-             [&](int i) { return ucs2Snprintf(wide, 256, crc, i & 0xFFFF); }));
+             [&](int i) { return utf16Snprintf(wide, 256, crc, i & 0xFFFF); }));
 
   const char* error = "error %d: %s\r\n";
   report("error %d: %s\\r\\n", nanosecondsPerCall([&](int i) {
@@ -63,7 +63,8 @@ int main() {
          nanosecondsPerCall([&](int i) {
            return utf8Snprintf(text, sizeof text, error, i, reason);
          }),
-         nanosecondsPerCall(
-             [&](int i) { return ucs2Snprintf(wide, 256, error, i, reason); }));
+         nanosecondsPerCall([&](int i) {
+           return utf16Snprintf(wide, 256, error, i, reason);
+         }));
   return 0;
 }

@@ -17,7 +17,7 @@
 
 #include "codecs/speech_decoder.h"
 #include "media/fcs16.h"
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "tests/framed_stream.h"
 
 namespace {
@@ -89,20 +89,20 @@ int main(int argc, char** argv) {
     stream.push_back(0xFF);
 
     Feed feed{&stream, 0};
-    RtpContext* context =
-        rtpContextCreate(pull, &feed, InputMode::kFramedTyped);
+    FramedContext* context =
+        framedContextCreate(pull, &feed, InputMode::kFramedTyped);
     if (context == nullptr) return 1;
     uint8_t buffer[1024];
     size_t delivered = 0;
     const Clock::time_point start = Clock::now();
     for (;;) {
       int32_t count = 0;
-      (void)rtpContextRead(context, buffer, sizeof buffer, &count);
+      (void)framedContextRead(context, buffer, sizeof buffer, &count);
       if (count <= 0) break;
       delivered += static_cast<size_t>(count);
     }
     const double framed = seconds(start);
-    rtpContextDestroy(context);
+    framedContextDestroy(context);
     const double audioSeconds = static_cast<double>(delivered) / 16000.0;
 
     // The bare loop: the decoders alone, both directions.

@@ -33,10 +33,10 @@ int32_t narrowCore(Utf8FormatSink* sink, const char* format, ...) {
   return result;
 }
 
-int32_t wideCore(Ucs2FormatSink* sink, const char* format, ...) {
+int32_t wideCore(Utf16FormatSink* sink, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int32_t result = ucs2FormatCore(format, args, sink);
+  const int32_t result = utf16FormatCore(format, args, sink);
   va_end(args);
   return result;
 }
@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> narrowText(static_cast<size_t>(capacity));
   std::vector<char16_t> wideText(static_cast<size_t>(capacity));
   Utf8FormatSink narrow{narrowText.data(), 0, capacity};
-  Ucs2FormatSink wide{wideText.data(), 0, capacity};
+  Utf16FormatSink wide{wideText.data(), 0, capacity};
   Counts counts;
   bool narrowOpen = true;
   bool wideOpen = true;

@@ -28,7 +28,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 out="$work/corpus"
-mkdir -p "$out"/{wav_file,rtp_context,rtp_frames,ini_parser,registry_file}
+mkdir -p "$out"/{wav_file,framed_context,framed_frames,ini_parser,registry_file}
 mkdir -p "$out"/{queue_exchange,command_line,format,utf_convert}
 
 # --- Framed streams of every codec, both framings -------------------------
@@ -149,12 +149,12 @@ def fmt(tag, channels, bits=8, extra=None):
     return chunk(b"fmt ", body)
 
 
-# Selectors of rtp_frames' records: index into its table of codec types.
+# Selectors of framed_frames' records: index into its table of codec types.
 KTYPES = [1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 17, 40]
 
 
 def frame_records(frame_list, typed):
-    """rtp_frames records [length/2][control][selector][payload]."""
+    """framed_frames records [length/2][control][selector][payload]."""
     records = bytearray()
     pending = {}  # an odd-length payload waiting for a second one to pair
     for f in frame_list:
@@ -186,10 +186,10 @@ for name in os.environ["FRAMED"].split():
     cut = b"\xff" + b"\xff".join(p for p, _ in picked) + b"\xff"
     before = [chunk(cid, body) for cid, body in chunks(wav) if cid != b"data"]
     put("wav_file", name + ".wav", riff(*before, chunk(b"data", cut)))
-    put("rtp_context", name, bytes([1 if typed else 0]) + cut)
-    put("rtp_context", name + "-segments", bytes([0x5B if typed else 0x5A]) + cut)
+    put("framed_context", name, bytes([1 if typed else 0]) + cut)
+    put("framed_context", name + "-segments", bytes([0x5B if typed else 0x5A]) + cut)
     if typed:  # the records are the same for both framings
-        put("rtp_frames", name, frame_records([f for _, f in picked], typed))
+        put("framed_frames", name, frame_records([f for _, f in picked], typed))
 
 # WAVs from sox and ffmpeg as written, one shortened to its first bytes.
 for name in sorted(os.listdir(work)):

@@ -61,13 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The bytes as a UTF-8 string.
   const std::string narrow(reinterpret_cast<const char*>(data), size);
-  checkConversion<char16_t>(narrow.c_str(), destinationSize, utf8ToUcs2Convert);
+  checkConversion<char16_t>(narrow.c_str(), destinationSize,
+                            utf8ToUtf16Convert);
   {
     std::vector<char16_t> out(4 * (narrow.size() + 1));
-    if (utf8ToUcs2Convert(out.data(), narrow.c_str(), out.size()).status ==
+    if (utf8ToUtf16Convert(out.data(), narrow.c_str(), out.size()).status ==
         UtfStatus::kOk) {
       std::vector<char> back(4 * (narrow.size() + 1));
-      check(ucs2ToUtf8Convert(back.data(), out.data(), back.size()).status ==
+      check(utf16ToUtf8Convert(back.data(), out.data(), back.size()).status ==
             UtfStatus::kOk);
       check(std::strcmp(back.data(), narrow.c_str()) == 0);
     }
@@ -78,13 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i + 1 < size; i += 2) {
     wide.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
   }
-  checkConversion<char>(wide.c_str(), destinationSize, ucs2ToUtf8Convert);
+  checkConversion<char>(wide.c_str(), destinationSize, utf16ToUtf8Convert);
   {
     std::vector<char> out(4 * (wide.size() + 1));
-    if (ucs2ToUtf8Convert(out.data(), wide.c_str(), out.size()).status ==
+    if (utf16ToUtf8Convert(out.data(), wide.c_str(), out.size()).status ==
         UtfStatus::kOk) {
       std::vector<char16_t> back(wide.size() + 1);
-      check(utf8ToUcs2Convert(back.data(), out.data(), back.size()).status ==
+      check(utf8ToUtf16Convert(back.data(), out.data(), back.size()).status ==
             UtfStatus::kOk);
       check(std::u16string(back.data()) == std::u16string(wide.c_str()));
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "codecs/g711.h"
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "net/queue_exchange.h"
 #include "net/socket.h"
 #include "support/debug_trace.h"
@@ -21,13 +21,13 @@ Result sourceResultOf(NetResult result) {
 }
 
 // The one translation of decoder results into source results.
-Result sourceResultOf(RtpResult result) {
+Result sourceResultOf(FramedResult result) {
   switch (result) {
-    case RtpResult::kOk:
+    case FramedResult::kOk:
       return kResultOk;
-    case RtpResult::kUndecodable:
+    case FramedResult::kUndecodable:
       return kResultUndecodable;
-    case RtpResult::kPullFailed:
+    case FramedResult::kPullFailed:
       break;
   }
   return kResultNetwork;
@@ -52,7 +52,7 @@ void StreamSource::noteFailure(NetResult result) {
 
 StreamSource::~StreamSource() {
   close();
-  rtpContextDestroy(decoder_);
+  framedContextDestroy(decoder_);
   netDestroy(connection_);
 }
 
@@ -68,7 +68,7 @@ Result StreamSource::wait(int32_t timeoutMs) {
   if (!isOpen()) return kResultNotOpen;
   if (aheadEnd_ > aheadStart_) return 1;
   // Decoded audio waiting in the decoder is ready without a receive.
-  if (decoder_ != nullptr && rtpContextPending(decoder_)) return 1;
+  if (decoder_ != nullptr && framedContextPending(decoder_)) return 1;
   const NetResult ready = netWaitReadable(connection_, timeoutMs);
   if (ready < 0) {
     debugTrace("socket select error (%d)...\n", ready);
@@ -84,7 +84,7 @@ Result StreamSource::read(uint8_t* buffer, int32_t capacity, int32_t* count) {
   }
   if (decoder_ != nullptr) {
     // A failed pull comes back with *count == -1.
-    return sourceResultOf(rtpContextRead(decoder_, buffer, capacity, count));
+    return sourceResultOf(framedContextRead(decoder_, buffer, capacity, count));
   }
   if (aheadEnd_ <= aheadStart_) {
     const NetResult received = netReceive(connection_, ahead_, kReadAheadBytes);
@@ -146,7 +146,7 @@ std::unique_ptr<StreamSource> openStreamSource(
   source->mode_ = inputMode;
   if (inputMode == InputMode::kFramed || inputMode == InputMode::kFramedTyped) {
     source->decoder_ =
-        rtpContextCreate(pullFromSource, source.get(), inputMode, reporter);
+        framedContextCreate(pullFromSource, source.get(), inputMode, reporter);
     if (source->decoder_ == nullptr) {
       debugTrace("could not create RTP context\n");
       return nullptr;
@@ -165,16 +165,16 @@ int32_t StreamSource::pull(uint8_t* buffer, int32_t length) {
     if (ready == kNetWaitExceptional) {
       debugTrace("urgent data while pulling framed bytes...\n");
       noteFailure(ready);
-      return kRtpPullFailed;
+      return kFramedPullFailed;
     }
     // Not readable but reported: the blocking receive below decides.
     if (ready == 1 || ready == kNetWaitNotReadable) break;
     noteFailure(ready);
-    return kRtpPullFailed;
+    return kFramedPullFailed;
   }
   const NetResult received = netReceive(connection_, buffer, length);
   if (received < 0) noteFailure(received);
-  return received < 0 ? kRtpPullFailed : received;
+  return received < 0 ? kFramedPullFailed : received;
 }
 
 Failure StreamSource::failure() const {

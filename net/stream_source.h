@@ -2,7 +2,7 @@
 // service, selects a live queue through the queue exchange and delivers its
 // audio as the currency: A-law bytes (input mode 2) unchanged, u-law bytes
 // (mode 3) converted to A-law, framed streams (modes 6 and 7) decoded by an
-// RtpContext that pulls from the connection through StreamSource::pull.
+// FramedContext that pulls from the connection through StreamSource::pull.
 //
 // Thread-safety: open, wait, read and the destructor run on the main thread.
 // close may also run on the stop thread while the main thread is inside wait
@@ -18,7 +18,7 @@
 
 #include "core/audio_endpoint.h"
 #include "core/input_mode.h"
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "net/socket.h"
 #include "support/failure.h"
 #include "support/reporter.h"
@@ -52,7 +52,7 @@ class StreamSource final : public AudioSource {
 
   // The framed decoder's byte supply: receives up to `length` bytes from the
   // connection. Returns the number received, 0 when the service closed the
-  // connection, or kRtpPullFailed on a receive failure, on urgent data (also
+  // connection, or kFramedPullFailed on a receive failure, on urgent data (also
   // when it arrives while the pull waits for bytes), and when the
   // connection has been closed.
   [[nodiscard]] int32_t pull(uint8_t* buffer, int32_t length);
@@ -80,7 +80,7 @@ class StreamSource final : public AudioSource {
   int32_t aheadEnd_ = 0;
   // Framed modes only: decodes what pull receives. Released by the
   // destructor only, like the connection.
-  RtpContext* decoder_ = nullptr;
+  FramedContext* decoder_ = nullptr;
   // The service's address as given, and the first failure of the
   // connection during the run.
   std::string host_;

@@ -249,7 +249,7 @@ TEST(StreamSource, PullCallbackReportsBytesEndAndFailure) {
   EXPECT_EQ(pulled, "abc");
   EXPECT_EQ(got, 0);
   source->close();
-  EXPECT_EQ(source->pull(buffer, sizeof(buffer)), kRtpPullFailed);
+  EXPECT_EQ(source->pull(buffer, sizeof(buffer)), kFramedPullFailed);
   source.reset();
 }
 

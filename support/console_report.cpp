@@ -7,7 +7,7 @@
 #include "support/console_live_line.h"
 #include "support/console_output.h"
 #include "support/text_format.h"
-#include "support/ucs2_string.h"
+#include "support/utf16_string.h"
 
 namespace {
 
@@ -16,11 +16,11 @@ int32_t formatAndWrite(int32_t (*write)(const char16_t*, size_t),
   if (format == nullptr) return 0;
   char16_t text[kConsoleReportUnits];
   const int32_t formatted =
-      ucs2Vsnprintf(text, kConsoleReportUnits, format, args);
+      utf16Vsnprintf(text, kConsoleReportUnits, format, args);
   // A negative result means the text was cut; it is still terminated, so
   // its own length is what gets printed.
   const size_t length =
-      formatted >= 0 ? static_cast<size_t>(formatted) : ucs2Len(text);
+      formatted >= 0 ? static_cast<size_t>(formatted) : utf16Len(text);
   return write(text, length);
 }
 

@@ -8,7 +8,7 @@ CrashSettings crashSettings;
 
 void crashCopyUtf8(const char16_t* text, char* out, size_t size) {
   if (text == nullptr ||
-      ucs2ToUtf8Convert(out, text, size).status != UtfStatus::kOk) {
+      utf16ToUtf8Convert(out, text, size).status != UtfStatus::kOk) {
     out[0] = '\0';
   }
 }

@@ -22,7 +22,7 @@ namespace {
 void installHandler(const std::string& reportPath) {
   char16_t path[4096];
   ASSERT_EQ(UtfStatus::kOk,
-            utf8ToUcs2Convert(path, reportPath.c_str(), 4096).status);
+            utf8ToUtf16Convert(path, reportPath.c_str(), 4096).status);
   crashHandlerSetAppName(u"crashtest");
   crashHandlerSetActivityType(kCrashActivitySaveReport);
   crashHandlerSetReportFilePath(path);

@@ -152,8 +152,8 @@ void writeReport(HANDLE file, const EXCEPTION_RECORD* record,
   writeOut(file, &line);
   if (dumpName != nullptr) {
     char name[3 * kPathUnits];
-    if (ucs2ToUtf8Convert(name, reinterpret_cast<const char16_t*>(dumpName),
-                          sizeof name)
+    if (utf16ToUtf8Convert(name, reinterpret_cast<const char16_t*>(dumpName),
+                           sizeof name)
             .status == UtfStatus::kOk) {
       line.add("\r\nminidump: ");
       writeOut(file, &line);

@@ -19,7 +19,7 @@ void crashReportingSetup(const char* applicationName) {
   setupDone = true;
 
   char16_t name[kPathUnits];
-  if (utf8ToUcs2Convert(name, applicationName, kPathUnits).status !=
+  if (utf8ToUtf16Convert(name, applicationName, kPathUnits).status !=
       UtfStatus::kOk) {
     name[0] = 0;
   }
@@ -35,9 +35,9 @@ void crashReportingSetup(const char* applicationName) {
     char stamp[kTimeStampBytes];
     char16_t path[kPathUnits];
     // A path too long for the buffer is cut, as the report path may be.
-    ucs2Snprintf(path, kPathUnits, "%ls%cCrash-%s-%s", folder,
-                 static_cast<int>(dataFolderSeparator()), applicationName,
-                 localTimeStamp(stamp));
+    utf16Snprintf(path, kPathUnits, "%ls%cCrash-%s-%s", folder,
+                  static_cast<int>(dataFolderSeparator()), applicationName,
+                  localTimeStamp(stamp));
     crashHandlerSetReportFilePath(path);
   }
   crashHandlerInstall();

@@ -5,7 +5,7 @@
 #include "support/file_utils.h"
 #include "support/globals.h"
 #include "support/program_folder.h"
-#include "support/ucs2_string.h"
+#include "support/utf16_string.h"
 #include "support/utf_convert.h"
 
 namespace {
@@ -15,13 +15,13 @@ bool isSeparator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
 // Widens a narrow configuration text into `out` (`size` units): as UTF-8,
 // or byte by byte when the text is not UTF-8. False when it does not fit.
 bool widen(char16_t* out, size_t size, const char* text) {
-  const UtfCopyResult copied = utf8ToUcs2Convert(out, text, size);
+  const UtfCopyResult copied = utf8ToUtf16Convert(out, text, size);
   if (copied.status == UtfStatus::kOk) return true;
   if (copied.status == UtfStatus::kTargetExhausted) return false;
   size_t length = 0;
   while (text[length] != '\0') ++length;
   if (length + 1 > size) return false;
-  ucs2FromNarrowCpy(out, text, length);
+  utf16FromNarrowCpy(out, text, length);
   return true;
 }
 
@@ -30,7 +30,7 @@ bool widen(char16_t* out, size_t size, const char* text) {
 bool appendPart(char16_t* path, size_t* length, size_t size,
                 const char16_t* part) {
   const bool separator = *length == 0 || !isSeparator(path[*length - 1]);
-  const size_t partLength = ucs2Len(part);
+  const size_t partLength = utf16Len(part);
   if (*length + (separator ? 1 : 0) + partLength + 1 > size) return false;
   if (separator) path[(*length)++] = dataFolderSeparator();
   for (size_t i = 0; i <= partLength; ++i) path[*length + i] = part[i];
@@ -56,7 +56,7 @@ int32_t dataRoot(char16_t* destination, size_t size) {
                          ? globals->dir
                          : dataFolderDefaultRoot(globals->release);
   if (!widen(destination, size, root)) return -1;
-  return static_cast<int32_t>(ucs2Len(destination));
+  return static_cast<int32_t>(utf16Len(destination));
 }
 
 // Linux: the configured folder, else <state>/hearkener/crashes.
@@ -64,14 +64,14 @@ int32_t userCrashFolder(const Globals* globals, char16_t* destination,
                         size_t size) {
   if (globals->crashDir[0] != '\0') {
     if (!widen(destination, size, globals->crashDir)) return -1;
-    return static_cast<int32_t>(ucs2Len(destination));
+    return static_cast<int32_t>(utf16Len(destination));
   }
   char base[kPathUnits];
   if (!dataFolderUserBase(UserFolder::kState, base, sizeof base) ||
       !widen(destination, size, base)) {
     return -1;
   }
-  size_t length = ucs2Len(destination);
+  size_t length = utf16Len(destination);
   if (!appendPart(destination, &length, size, u"hearkener") ||
       !appendPart(destination, &length, size, u"crashes")) {
     return -1;
@@ -84,10 +84,10 @@ int32_t crashDumpFolder(char16_t* destination, size_t size) {
   if (dataFolderPerUser()) return userCrashFolder(globals, destination, size);
   const char* common = dataFolderCommonAppData();
   if (common == nullptr) return -1;
-  if (utf8ToUcs2Convert(destination, common, size).status != UtfStatus::kOk) {
+  if (utf8ToUtf16Convert(destination, common, size).status != UtfStatus::kOk) {
     return -1;
   }
-  size_t length = ucs2Len(destination);
+  size_t length = utf16Len(destination);
   if (!appendNarrow(destination, &length, size, globals->regPath) ||
       !appendNarrow(destination, &length, size, globals->productName) ||
       !appendPart(destination, &length, size, u"crashdumps")) {
@@ -97,7 +97,7 @@ int32_t crashDumpFolder(char16_t* destination, size_t size) {
 }
 
 int32_t makeDirSystem(const char16_t* path, void* /*context*/) {
-  return ucs2Mkdir(path) == 0 ? 0 : errno;
+  return utf16Mkdir(path) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -192,6 +192,6 @@ int32_t makeDirTreeWalk(const char16_t* fullPath,
 int32_t makeDirTree(const char16_t* path) {
   if (path == nullptr) return -1;
   char16_t full[kPathUnits];
-  if (ucs2FullPath(full, path, kPathUnits) == nullptr) return -1;
+  if (utf16FullPath(full, path, kPathUnits) == nullptr) return -1;
   return makeDirTreeWalk(full, makeDirSystem, nullptr);
 }

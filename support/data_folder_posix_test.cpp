@@ -26,7 +26,7 @@ using test_globals::GlobalsOverride;
 
 std::string narrow(const std::u16string& text) {
   std::string out(text.size() * 3 + 1, '\0');
-  ucs2ToUtf8Convert(&out[0], text.c_str(), out.size());
+  utf16ToUtf8Convert(&out[0], text.c_str(), out.size());
   out.resize(std::strlen(out.c_str()));
   return out;
 }

@@ -22,14 +22,14 @@ namespace {
 std::u16string wide(const std::string& text) {
   std::u16string out(text.size() + 1, u'\0');
   const UtfCopyResult copied =
-      utf8ToUcs2Convert(&out[0], text.c_str(), out.size());
+      utf8ToUtf16Convert(&out[0], text.c_str(), out.size());
   out.resize(copied.status == UtfStatus::kOk ? copied.written - 1 : 0);
   return out;
 }
 
 std::string narrow(const std::u16string& text) {
   std::string out(text.size() * 3 + 1, '\0');
-  ucs2ToUtf8Convert(&out[0], text.c_str(), out.size());
+  utf16ToUtf8Convert(&out[0], text.c_str(), out.size());
   out.resize(std::strlen(out.c_str()));
   return out;
 }

@@ -24,8 +24,8 @@ const char* dataFolderCommonAppData() {
                                 SHGFP_TYPE_CURRENT, wide))) {
       return;
     }
-    found = ucs2ToUtf8Convert(folder, reinterpret_cast<const char16_t*>(wide),
-                              sizeof folder)
+    found = utf16ToUtf8Convert(folder, reinterpret_cast<const char16_t*>(wide),
+                               sizeof folder)
                 .status == UtfStatus::kOk;
   });
   return found ? folder : nullptr;

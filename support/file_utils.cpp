@@ -71,8 +71,8 @@ bool appendParts(char16_t* out, size_t* length, size_t rootLength,
 
 }  // namespace
 
-bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
-                       const char16_t* path, size_t size) {
+bool utf16NormalisePath(char16_t* destination, const char16_t* base,
+                        const char16_t* path, size_t size) {
   const char16_t* baseParts = base;
   const size_t rootLength = copyRoot(destination, base, size, &baseParts);
   if (rootLength == 0) return false;

@@ -34,9 +34,9 @@ FILE* utf8FopenNoInherit(const char* path, const char* mode);
 
 // Creates the directory. Returns 0, or -1 with errno set (EEXIST when it
 // already exists).
-int32_t ucs2Mkdir(const char16_t* path);
+int32_t utf16Mkdir(const char16_t* path);
 
-// As ucs2Mkdir for a path in the system's byte form; a path of kPathUnits
+// As utf16Mkdir for a path in the system's byte form; a path of kPathUnits
 // bytes or more gives -1 (ENAMETOOLONG), a null path -1 (EINVAL).
 int32_t utf8Mkdir(const char* path);
 
@@ -55,15 +55,15 @@ int32_t utf8CreateNew(const char* path);
 // Null (errno ERANGE) when the result does not fit; `destination` then holds
 // nothing promised.
 // REQUIRES: path non-null; destination holds `size` units.
-char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
-                       size_t size);
+char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
+                        size_t size);
 
-// The lexical part of ucs2FullPath: joins a relative `path` to `base` (an
+// The lexical part of utf16FullPath: joins a relative `path` to `base` (an
 // absolute path) and normalises the result into `destination`, with `/`
 // between parts. The root is base's: "/", a drive ("C:\" or "C:/", kept as
 // "C:/") or a server and share ("\\server\share", kept as "//server/share");
 // ".." never climbs above it, and a `path` that starts with a separator
 // starts at it. Returns false when it does not fit.
 // REQUIRES: base is absolute in one of those forms; path non-null.
-bool ucs2NormalisePath(char16_t* destination, const char16_t* base,
-                       const char16_t* path, size_t size);
+bool utf16NormalisePath(char16_t* destination, const char16_t* base,
+                        const char16_t* path, size_t size);

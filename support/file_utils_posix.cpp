@@ -22,7 +22,7 @@ bool systemPath(const char16_t* path, char (&out)[kSystemPathBytes]) {
     errno = EINVAL;
     return false;
   }
-  const UtfCopyResult copied = ucs2ToUtf8Convert(out, path, kSystemPathBytes);
+  const UtfCopyResult copied = utf16ToUtf8Convert(out, path, kSystemPathBytes);
   if (copied.status == UtfStatus::kOk) return true;
   errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
   return false;
@@ -75,7 +75,7 @@ bool modeUsable(const char* mode) {
 bool currentDirectory(char16_t* buffer, size_t size) {
   char name[kSystemPathBytes];
   if (::getcwd(name, sizeof name) == nullptr) return false;
-  const UtfCopyResult copied = utf8ToUcs2Convert(buffer, name, size);
+  const UtfCopyResult copied = utf8ToUtf16Convert(buffer, name, size);
   if (copied.status == UtfStatus::kOk) return true;
   errno = copied.status == UtfStatus::kTargetExhausted ? ERANGE : EILSEQ;
   return false;
@@ -90,7 +90,7 @@ FILE* utf8FopenNoInherit(const char* path, const char* mode) {
   return fopenNoInherit(path, mode);
 }
 
-int32_t ucs2Mkdir(const char16_t* path) {
+int32_t utf16Mkdir(const char16_t* path) {
   char name[kSystemPathBytes];
   if (!systemPath(path, name)) return -1;
   return ::mkdir(name, 0777) == 0 ? 0 : -1;
@@ -112,8 +112,8 @@ int32_t utf8CreateNew(const char* path) {
 
 // There are no drive letters here: a name such as "C:" is an ordinary
 // relative name and resolves against the current directory.
-char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
-                       size_t size) {
+char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
+                        size_t size) {
   if (destination == nullptr || path == nullptr) {
     errno = EINVAL;
     return nullptr;
@@ -123,7 +123,7 @@ char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
       !currentDirectory(base, kPathUnits)) {
     return nullptr;
   }
-  if (!ucs2NormalisePath(destination, base, path, size)) {
+  if (!utf16NormalisePath(destination, base, path, size)) {
     errno = ERANGE;
     return nullptr;
   }

@@ -24,14 +24,14 @@ namespace {
 std::u16string wide(const std::string& text) {
   std::u16string out(text.size() + 1, u'\0');
   const UtfCopyResult copied =
-      utf8ToUcs2Convert(&out[0], text.c_str(), out.size());
+      utf8ToUtf16Convert(&out[0], text.c_str(), out.size());
   out.resize(copied.status == UtfStatus::kOk ? copied.written - 1 : 0);
   return out;
 }
 
 std::string narrow(const char16_t* text) {
   std::string out(4 * 4096, '\0');
-  ucs2ToUtf8Convert(&out[0], text, out.size());
+  utf16ToUtf8Convert(&out[0], text, out.size());
   out.resize(std::char_traits<char>::length(out.c_str()));
   return out;
 }
@@ -39,10 +39,10 @@ std::string narrow(const char16_t* text) {
 TEST(FileUtilsTest, FullPathFailsWhenTheDestinationIsTooSmall) {
   char16_t out[9];
   // "/abc/def" plus its terminator needs exactly 9 units.
-  EXPECT_NE(nullptr, ucs2FullPath(out, u"/abc/def", 9));
-  EXPECT_EQ(nullptr, ucs2FullPath(out, u"/abc/defg", 9));
+  EXPECT_NE(nullptr, utf16FullPath(out, u"/abc/def", 9));
+  EXPECT_EQ(nullptr, utf16FullPath(out, u"/abc/defg", 9));
   EXPECT_EQ(ERANGE, errno);
-  EXPECT_EQ(nullptr, ucs2FullPath(out, u"/", 1));
+  EXPECT_EQ(nullptr, utf16FullPath(out, u"/", 1));
 }
 
 // Changes the current directory for the test and back afterwards.
@@ -71,10 +71,10 @@ TEST(FileUtilsTest, FullPathJoinsRelativeNamesToTheCurrentDirectory) {
   CurrentDir cd(real);
   ASSERT_TRUE(cd.changed());
   char16_t out[kPathUnits];
-  ASSERT_NE(nullptr, ucs2FullPath(out, u"sub/../name.wav", kPathUnits));
+  ASSERT_NE(nullptr, utf16FullPath(out, u"sub/../name.wav", kPathUnits));
   EXPECT_EQ(std::string(real) + "/name.wav", narrow(out));
   char16_t small[2];
-  EXPECT_EQ(nullptr, ucs2FullPath(small, u"name.wav", 2));
+  EXPECT_EQ(nullptr, utf16FullPath(small, u"name.wav", 2));
 }
 
 // Runs /bin/sh with the script, inheriting every descriptor not marked
@@ -111,8 +111,8 @@ TEST(FileUtilsTest, Mkdir) {
   test_files::TempDir dir;
   ASSERT_FALSE(dir.path().empty());
   const std::u16string sub = wide(dir.file("sub"));
-  EXPECT_EQ(0, ucs2Mkdir(sub.c_str()));
-  EXPECT_EQ(-1, ucs2Mkdir(sub.c_str()));
+  EXPECT_EQ(0, utf16Mkdir(sub.c_str()));
+  EXPECT_EQ(-1, utf16Mkdir(sub.c_str()));
   EXPECT_EQ(EEXIST, errno);
   struct stat info;
   ASSERT_EQ(0, stat(dir.file("sub").c_str(), &info));
@@ -130,13 +130,13 @@ TEST(FileUtilsTest, WideNamesWithoutASystemFormReachNoFile) {
   for (const char16_t surrogate : {u'\xD800', u'\xDC00'}) {
     const std::u16string name = wide(decoy) + surrogate + u"b";
     errno = 0;
-    EXPECT_EQ(-1, ucs2Mkdir(name.c_str()));
+    EXPECT_EQ(-1, utf16Mkdir(name.c_str()));
     EXPECT_EQ(EILSEQ, errno);
   }
   EXPECT_EQ(test_files::readFile(decoy), (test_files::Bytes{1, 2, 3}));
-  EXPECT_EQ(-1, ucs2Mkdir(std::u16string(5000, u'a').c_str()));
+  EXPECT_EQ(-1, utf16Mkdir(std::u16string(5000, u'a').c_str()));
   EXPECT_EQ(ENAMETOOLONG, errno);
-  EXPECT_EQ(-1, ucs2Mkdir(nullptr));
+  EXPECT_EQ(-1, utf16Mkdir(nullptr));
   EXPECT_EQ(EINVAL, errno);
 }
 

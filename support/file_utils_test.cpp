@@ -17,14 +17,14 @@ namespace {
 std::u16string wide(const std::string& text) {
   std::u16string out(text.size() + 1, u'\0');
   const UtfCopyResult copied =
-      utf8ToUcs2Convert(&out[0], text.c_str(), out.size());
+      utf8ToUtf16Convert(&out[0], text.c_str(), out.size());
   out.resize(copied.status == UtfStatus::kOk ? copied.written - 1 : 0);
   return out;
 }
 
 std::string narrow(const char16_t* text) {
   std::string out(4 * 4096, '\0');
-  ucs2ToUtf8Convert(&out[0], text, out.size());
+  utf16ToUtf8Convert(&out[0], text, out.size());
   out.resize(std::char_traits<char>::length(out.c_str()));
   return out;
 }
@@ -52,8 +52,8 @@ TEST(FileUtilsTest, NormalisesPathsAgainstABase) {
   };
   for (const Case& c : cases) {
     char16_t out[256];
-    ASSERT_TRUE(
-        ucs2NormalisePath(out, wide(c.base).c_str(), wide(c.path).c_str(), 256))
+    ASSERT_TRUE(utf16NormalisePath(out, wide(c.base).c_str(),
+                                   wide(c.path).c_str(), 256))
         << c.path;
     EXPECT_EQ(c.full, narrow(out)) << c.base << " + " << c.path;
   }
@@ -78,14 +78,14 @@ TEST(FileUtilsTest, NormalisesPathsBelowDriveAndServerRoots) {
   for (const Case& c : cases) {
     char16_t out[64];
     ASSERT_TRUE(
-        ucs2NormalisePath(out, wide(c.base).c_str(), wide(c.path).c_str(), 64))
+        utf16NormalisePath(out, wide(c.base).c_str(), wide(c.path).c_str(), 64))
         << c.path;
     EXPECT_EQ(c.full, narrow(out)) << c.base << " + " << c.path;
   }
   char16_t small[4];
-  EXPECT_TRUE(ucs2NormalisePath(small, u"C:\\", u"", 4));
-  EXPECT_FALSE(ucs2NormalisePath(small, u"C:\\", u"x", 4));
-  EXPECT_FALSE(ucs2NormalisePath(small, u"\\\\server\\s", u"", 4));
+  EXPECT_TRUE(utf16NormalisePath(small, u"C:\\", u"", 4));
+  EXPECT_FALSE(utf16NormalisePath(small, u"C:\\", u"x", 4));
+  EXPECT_FALSE(utf16NormalisePath(small, u"\\\\server\\s", u"", 4));
 }
 
 TEST(FileUtilsTest, OpenRefusesOverlongModesAndBadPaths) {

@@ -40,7 +40,7 @@ bool widePath(const char* path, char16_t (&out)[kPathUnits]) {
     errno = ENAMETOOLONG;
     return false;
   }
-  const UtfCopyResult copied = utf8ToUcs2Convert(out, path, kPathUnits);
+  const UtfCopyResult copied = utf8ToUtf16Convert(out, path, kPathUnits);
   if (copied.status == UtfStatus::kOk) return true;
   errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
   return false;
@@ -87,7 +87,7 @@ FILE* utf8FopenNoInherit(const char* utf8Path, const char* mode) {
   return stream;
 }
 
-int32_t ucs2Mkdir(const char16_t* path) {
+int32_t utf16Mkdir(const char16_t* path) {
   if (path == nullptr) {
     errno = EINVAL;
     return -1;
@@ -98,7 +98,7 @@ int32_t ucs2Mkdir(const char16_t* path) {
 int32_t utf8Mkdir(const char* path) {
   char16_t wide[kPathUnits];
   if (!widePath(path, wide)) return -1;
-  return ucs2Mkdir(wide);
+  return utf16Mkdir(wide);
 }
 
 int32_t utf8CreateNew(const char* path) {
@@ -113,8 +113,8 @@ int32_t utf8CreateNew(const char* path) {
 }
 
 // A bare drive ("C:") names the drive's root, not its current directory.
-char16_t* ucs2FullPath(char16_t* destination, const char16_t* path,
-                       size_t size) {
+char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
+                        size_t size) {
   if (destination == nullptr || path == nullptr) {
     errno = EINVAL;
     return nullptr;

@@ -277,7 +277,7 @@ bool renderString(const FormatDirective& d, FormatArg kind, ArgumentList& args,
     } else {
       char scratch[kScratchUnits];
       const UtfCopyResult result =
-          ucs2ToUtf8Convert(scratch, text, kScratchUnits);
+          utf16ToUtf8Convert(scratch, text, kScratchUnits);
       return emitField(out, d, none, 0, 0, scratch,
                        cutToPrecision(d, convertedLength(result)), total);
     }
@@ -292,7 +292,7 @@ bool renderString(const FormatDirective& d, FormatArg kind, ArgumentList& args,
     if (d.size == FormatSize::kUtf8) {
       char16_t scratch[kScratchUnits];
       const UtfCopyResult result =
-          utf8ToUcs2Convert(scratch, text, kScratchUnits);
+          utf8ToUtf16Convert(scratch, text, kScratchUnits);
       return emitField(out, d, none, 0, 0, scratch,
                        cutToPrecision(d, convertedLength(result)), total);
     }
@@ -417,7 +417,8 @@ int32_t formatCore(const char* format, va_list va, FormatSink<Unit>* sink) {
 
 }  // namespace
 
-int32_t ucs2FormatCore(const char* format, va_list args, Ucs2FormatSink* sink) {
+int32_t utf16FormatCore(const char* format, va_list args,
+                        Utf16FormatSink* sink) {
   return formatCore(format, args, sink);
 }
 

@@ -1,5 +1,5 @@
 // The two printf-style formatting engines of the support library: one
-// grammar, two output widths. ucs2FormatCore produces UTF-16 code units,
+// grammar, two output widths. utf16FormatCore produces UTF-16 code units,
 // utf8FormatCore produces bytes. The format is narrow (bytes) for both.
 // Most callers want the terminating wrappers in text_format.h.
 //
@@ -47,7 +47,8 @@
 // at -INT32_MAX); the units stored so far stay. A null format produces
 // nothing. `args` is left untouched (the engine works on a copy).
 // REQUIRES: sink non-null; the arguments match the directives (see above).
-int32_t ucs2FormatCore(const char* format, va_list args, Ucs2FormatSink* sink);
+int32_t utf16FormatCore(const char* format, va_list args,
+                        Utf16FormatSink* sink);
 
-// The narrow engine: as ucs2FormatCore, producing bytes.
+// The narrow engine: as utf16FormatCore, producing bytes.
 int32_t utf8FormatCore(const char* format, va_list args, Utf8FormatSink* sink);

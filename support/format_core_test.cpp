@@ -34,7 +34,7 @@ Formatted formatBoth(const char* format, Args... args) {
   char16_t wide[512];
   Formatted f;
   f.narrowResult = utf8Snprintf(narrow, sizeof narrow, format, args...);
-  f.wideResult = ucs2Snprintf(wide, 512, format, args...);
+  f.wideResult = utf16Snprintf(wide, 512, format, args...);
   f.narrow = narrow;
   f.wide = wide;
   return f;
@@ -101,7 +101,7 @@ TEST(FormatCore, FlagsWidthAndFill) {
   for (const IntCase& c : cases) expectBoth(c.expected, c.format, c.value);
   // %c keeps the low 16 bits in the wide engine, 8 in the narrow one.
   char16_t wide[8];
-  ASSERT_EQ(ucs2Snprintf(wide, 8, "%c", 0x10141), 1);
+  ASSERT_EQ(utf16Snprintf(wide, 8, "%c", 0x10141), 1);
   EXPECT_EQ(wide[0], 0x0141);
   char narrow[8];
   ASSERT_EQ(utf8Snprintf(narrow, 8, "%c", 0x141), 1);
@@ -178,22 +178,22 @@ TEST(FormatCore, NarrowStringsInBothEngines) {
 TEST(FormatCore, WideEngineStrings) {
   char16_t out[64];
   // Narrow bytes are widened without a code page.
-  EXPECT_EQ(ucs2Snprintf(out, 64, "%s", "caf\xE9"), 4);
+  EXPECT_EQ(utf16Snprintf(out, 64, "%s", "caf\xE9"), 4);
   EXPECT_EQ(std::u16string(out), u"caf\u00E9");
   // %Ds converts UTF-8: a two-byte sequence is one unit.
-  EXPECT_EQ(ucs2Snprintf(out, 64, "%Ds", "caf\xC3\xA9"), 4);
+  EXPECT_EQ(utf16Snprintf(out, 64, "%Ds", "caf\xC3\xA9"), 4);
   EXPECT_EQ(std::u16string(out), u"caf\u00E9");
-  EXPECT_EQ(ucs2Snprintf(out, 64, "%Ns|", "\xF0\x9F\x98\x80"), 3);
+  EXPECT_EQ(utf16Snprintf(out, 64, "%Ns|", "\xF0\x9F\x98\x80"), 3);
   EXPECT_EQ(std::u16string(out), u"\U0001F600|");
   // A conversion that stops early shows the part before the bad byte.
-  EXPECT_EQ(ucs2Snprintf(out, 64, "[%Ds]", "ab\xC0\x80yz"), 4);
+  EXPECT_EQ(utf16Snprintf(out, 64, "[%Ds]", "ab\xC0\x80yz"), 4);
   EXPECT_EQ(std::u16string(out), u"[ab]");
-  EXPECT_EQ(ucs2Snprintf(out, 64, "[%4Ds]", "ab\xE2"), 6);
+  EXPECT_EQ(utf16Snprintf(out, 64, "[%4Ds]", "ab\xE2"), 6);
   EXPECT_EQ(std::u16string(out), u"[  ab]");
   // %ls is used unchanged, surrogates and all; precision counts units.
-  EXPECT_EQ(ucs2Snprintf(out, 64, "%ls", u"x\U0001F600"), 3);
+  EXPECT_EQ(utf16Snprintf(out, 64, "%ls", u"x\U0001F600"), 3);
   EXPECT_EQ(std::u16string(out), u"x\U0001F600");
-  EXPECT_EQ(ucs2Snprintf(out, 64, "%.1ls%-3ls|", u"\u00E9t\u00E9", u"a"), 5);
+  EXPECT_EQ(utf16Snprintf(out, 64, "%.1ls%-3ls|", u"\u00E9t\u00E9", u"a"), 5);
   EXPECT_EQ(std::u16string(out), u"\u00E9a  |");
 }
 
@@ -225,11 +225,11 @@ TEST(FormatCore, StringLengthLimits) {
   EXPECT_EQ(
       utf8Snprintf(narrow.data(), narrow.size(), "%s", longNarrow.c_str()),
       9000);
-  EXPECT_EQ(ucs2Snprintf(wide.data(), wide.size(), "%ls", longWide.c_str()),
+  EXPECT_EQ(utf16Snprintf(wide.data(), wide.size(), "%ls", longWide.c_str()),
             9000);
-  EXPECT_EQ(ucs2Snprintf(wide.data(), wide.size(), "%s", longNarrow.c_str()),
+  EXPECT_EQ(utf16Snprintf(wide.data(), wide.size(), "%s", longNarrow.c_str()),
             8191);
-  EXPECT_EQ(ucs2Snprintf(wide.data(), wide.size(), "%Ds", longNarrow.c_str()),
+  EXPECT_EQ(utf16Snprintf(wide.data(), wide.size(), "%Ds", longNarrow.c_str()),
             8191);
   EXPECT_EQ(utf8Snprintf(narrow.data(), narrow.size(), "%ls", longWide.c_str()),
             8191);
@@ -252,7 +252,7 @@ TEST(FormatCore, CountStoresUnitsProducedSoFar) {
   EXPECT_EQ(nLong, 10);
   char16_t wide[64];
   n32 = -1;
-  EXPECT_EQ(ucs2Snprintf(wide, 64, "%Ds%n%d", "\xC3\xA9\xC3\xA9", &n32, 7), 3);
+  EXPECT_EQ(utf16Snprintf(wide, 64, "%Ds%n%d", "\xC3\xA9\xC3\xA9", &n32, 7), 3);
   EXPECT_EQ(n32, 2);  // units, not bytes
 }
 
@@ -275,11 +275,11 @@ TEST(FormatCore, WrapperTermination) {
   EXPECT_EQ(utf8Snprintf(out, 0, "a"), -1);
   EXPECT_EQ(out[0], 'x');
   char16_t wide[4];
-  EXPECT_EQ(ucs2Snprintf(wide, 4, "abc"), 3);
+  EXPECT_EQ(utf16Snprintf(wide, 4, "abc"), 3);
   EXPECT_EQ(std::u16string(wide), u"abc");
-  EXPECT_EQ(ucs2Snprintf(wide, 4, "%d", 12345), -4);
+  EXPECT_EQ(utf16Snprintf(wide, 4, "%d", 12345), -4);
   EXPECT_EQ(std::u16string(wide), u"123");
-  EXPECT_EQ(ucs2Snprintf(nullptr, 0, "a"), -1);
+  EXPECT_EQ(utf16Snprintf(nullptr, 0, "a"), -1);
 }
 
 int32_t narrowCore(Utf8FormatSink* sink, const char* format, ...) {
@@ -290,10 +290,10 @@ int32_t narrowCore(Utf8FormatSink* sink, const char* format, ...) {
   return result;
 }
 
-int32_t wideCore(Ucs2FormatSink* sink, const char* format, ...) {
+int32_t wideCore(Utf16FormatSink* sink, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int32_t result = ucs2FormatCore(format, args, sink);
+  const int32_t result = utf16FormatCore(format, args, sink);
   va_end(args);
   return result;
 }
@@ -318,12 +318,12 @@ TEST(FormatCore, CoreOverflowResult) {
   EXPECT_EQ(narrowCore(&sink, "x"), -1);
   // A sink continues from its count.
   char16_t wide[8];
-  Ucs2FormatSink wideSink{wide, 0, 8};
+  Utf16FormatSink wideSink{wide, 0, 8};
   EXPECT_EQ(wideCore(&wideSink, "ab"), 2);
   EXPECT_EQ(wideCore(&wideSink, "%d", 34), 4);
   EXPECT_EQ(std::u16string(wide, 4), u"ab34");
   // A huge width reports the units that were due, saturated.
-  wideSink = Ucs2FormatSink{wide, 0, 8};
+  wideSink = Utf16FormatSink{wide, 0, 8};
   EXPECT_EQ(wideCore(&wideSink, "x%*d", INT_MAX, 1), -INT32_MAX);
 }
 

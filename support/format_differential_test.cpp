@@ -109,7 +109,8 @@ class Differential {
     std::snprintf(reference, sizeof reference, format.c_str(), args...);
     *narrowResult =
         utf8Snprintf(narrowText, sizeof narrowText, format.c_str(), args...);
-    *wideResult = ucs2Snprintf(wideText, kBufferUnits, format.c_str(), args...);
+    *wideResult =
+        utf16Snprintf(wideText, kBufferUnits, format.c_str(), args...);
     *expected = reference;
     *narrow = narrowText;
     *wide = wideText;

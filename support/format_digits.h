@@ -71,14 +71,14 @@ inline Unit* formatDigits(Unit* out, uint64_t magnitude, uint32_t base,
 // digits, so it renders as "0" only when minDigits >= 1. Returns the
 // position of the NUL (the end of the digits).
 // REQUIRES: 2 <= base <= 16; out holds max(needed, minDigits) + 1 units.
-inline char16_t* ucs2FormatDigits(char16_t* out, uint64_t magnitude,
-                                  uint32_t base, int32_t minDigits,
-                                  bool upperCase = false) {
+inline char16_t* utf16FormatDigits(char16_t* out, uint64_t magnitude,
+                                   uint32_t base, int32_t minDigits,
+                                   bool upperCase = false) {
   return format_detail::formatDigits(out, magnitude, base, minDigits,
                                      upperCase);
 }
 
-// The narrow engine's digit routine: as ucs2FormatDigits, in bytes.
+// The narrow engine's digit routine: as utf16FormatDigits, in bytes.
 inline char* utf8FormatDigits(char* out, uint64_t magnitude, uint32_t base,
                               int32_t minDigits, bool upperCase = false) {
   return format_detail::formatDigits(out, magnitude, base, minDigits,

@@ -16,5 +16,5 @@ struct FormatSink {
 };
 
 // The wide engine's sink (UTF-16 code units) and the narrow engine's (bytes).
-using Ucs2FormatSink = FormatSink<char16_t>;
+using Utf16FormatSink = FormatSink<char16_t>;
 using Utf8FormatSink = FormatSink<char>;

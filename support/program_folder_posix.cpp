@@ -8,7 +8,7 @@ int32_t programPath(char16_t* buffer, size_t size) {
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) return -1;
   path[length] = '\0';
-  const UtfCopyResult copied = utf8ToUcs2Convert(buffer, path, size);
+  const UtfCopyResult copied = utf8ToUtf16Convert(buffer, path, size);
   if (copied.status != UtfStatus::kOk) return -1;
   return static_cast<int32_t>(copied.written - 1);
 }

@@ -236,7 +236,7 @@ std::string registryFileToUtf8(const std::string& bytes) {
   }
   std::string narrow(wide.size() * 3 + 1, '\0');
   const UtfCopyResult copied =
-      ucs2ToUtf8Convert(&narrow[0], wide.c_str(), narrow.size());
+      utf16ToUtf8Convert(&narrow[0], wide.c_str(), narrow.size());
   // On failure the text converted before the bad sequence stands.
   const size_t kept =
       copied.status == UtfStatus::kOk ? copied.written - 1 : copied.written;

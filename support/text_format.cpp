@@ -30,17 +30,17 @@ int32_t formatTerminated(Engine<Unit> engine, Unit* buffer, size_t capacity,
 
 }  // namespace
 
-int32_t ucs2Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
-                      va_list args) {
-  return formatTerminated<char16_t>(ucs2FormatCore, buffer, capacity, format,
+int32_t utf16Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
+                       va_list args) {
+  return formatTerminated<char16_t>(utf16FormatCore, buffer, capacity, format,
                                     args);
 }
 
-int32_t ucs2Snprintf(char16_t* buffer, size_t capacity, const char* format,
-                     ...) {
+int32_t utf16Snprintf(char16_t* buffer, size_t capacity, const char* format,
+                      ...) {
   va_list args;
   va_start(args, format);
-  const int32_t result = formatTerminated<char16_t>(ucs2FormatCore, buffer,
+  const int32_t result = formatTerminated<char16_t>(utf16FormatCore, buffer,
                                                     capacity, format, args);
   va_end(args);
   return result;

@@ -1,5 +1,5 @@
 // printf-style formatting into caller-owned buffers of fixed size, in UTF-16
-// (ucs2...) or in bytes (utf8...). The grammar is described in
+// (utf16...) or in bytes (utf8...). The grammar is described in
 // format_core.h; these wrappers add the terminator and the result rule:
 //
 //   - the output fits (at most capacity - 1 units): it is terminated and
@@ -22,14 +22,14 @@
 // Formats into `buffer` of `capacity` units. A capacity above INT32_MAX
 // counts as INT32_MAX. A capacity of 0 (or a null buffer) stores nothing
 // and returns -1.
-int32_t ucs2Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
-                      va_list args);
+int32_t utf16Vsnprintf(char16_t* buffer, size_t capacity, const char* format,
+                       va_list args);
 
-// The variadic form of ucs2Vsnprintf.
-int32_t ucs2Snprintf(char16_t* buffer, size_t capacity, const char* format,
-                     ...);
+// The variadic form of utf16Vsnprintf.
+int32_t utf16Snprintf(char16_t* buffer, size_t capacity, const char* format,
+                      ...);
 
-// Formats into `buffer` of `capacity` bytes; capacity as ucs2Vsnprintf.
+// Formats into `buffer` of `capacity` bytes; capacity as utf16Vsnprintf.
 int32_t utf8Snprintf(char* buffer, size_t capacity, const char* format, ...);
 
 // The va_list form of utf8Snprintf.

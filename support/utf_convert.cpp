@@ -58,8 +58,8 @@ void traceFailure(const char* routine, UtfStatus status) {
   debugTrace("%s: conversion failed (%s)\n", routine, utfStatusMessage(status));
 }
 
-UtfCopyResult convertUtf8ToUcs2(char16_t* destination, const char* text,
-                                size_t destinationSize) {
+UtfCopyResult convertUtf8ToUtf16(char16_t* destination, const char* text,
+                                 size_t destinationSize) {
   const uint8_t* const start = reinterpret_cast<const uint8_t*>(text);
   const uint8_t* const end = start + std::strlen(text) + 1;
   const uint8_t* s = start;
@@ -110,15 +110,15 @@ UtfCopyResult convertUtf8ToUcs2(char16_t* destination, const char* text,
   return UtfCopyResult{status, written, static_cast<size_t>(s - start)};
 }
 
-size_t ucs2Length(const char16_t* text) {
+size_t utf16Length(const char16_t* text) {
   const char16_t* p = text;
   while (*p != 0) ++p;
   return static_cast<size_t>(p - text);
 }
 
-UtfCopyResult convertUcs2ToUtf8(char* destination, const char16_t* text,
-                                size_t destinationSize) {
-  const size_t length = ucs2Length(text) + 1;
+UtfCopyResult convertUtf16ToUtf8(char* destination, const char16_t* text,
+                                 size_t destinationSize) {
+  const size_t length = utf16Length(text) + 1;
   size_t i = 0;
   size_t written = 0;
   UtfStatus status = UtfStatus::kOk;
@@ -178,20 +178,20 @@ const char* utfStatusMessage(UtfStatus status) {
   return "unknown";
 }
 
-UtfCopyResult utf8ToUcs2Convert(char16_t* destination, const char* source,
-                                size_t destinationSize) {
+UtfCopyResult utf8ToUtf16Convert(char16_t* destination, const char* source,
+                                 size_t destinationSize) {
   const UtfCopyResult result =
-      convertUtf8ToUcs2(destination, source, destinationSize);
+      convertUtf8ToUtf16(destination, source, destinationSize);
   if (result.status != UtfStatus::kOk) {
     traceFailure("utf8ToUcs2Cpy", result.status);
   }
   return result;
 }
 
-UtfCopyResult ucs2ToUtf8Convert(char* destination, const char16_t* source,
-                                size_t destinationSize) {
+UtfCopyResult utf16ToUtf8Convert(char* destination, const char16_t* source,
+                                 size_t destinationSize) {
   const UtfCopyResult result =
-      convertUcs2ToUtf8(destination, source, destinationSize);
+      convertUtf16ToUtf8(destination, source, destinationSize);
   if (result.status != UtfStatus::kOk) {
     traceFailure("ucs2ToUtf8Cpy", result.status);
   }

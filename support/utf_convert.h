@@ -36,9 +36,9 @@ const char* utfStatusMessage(UtfStatus status);
 // above).
 // REQUIRES: source non-null and NUL-terminated; destination holds
 // destinationSize units (may be null when destinationSize is 0).
-UtfCopyResult utf8ToUcs2Convert(char16_t* destination, const char* source,
-                                size_t destinationSize);
+UtfCopyResult utf8ToUtf16Convert(char16_t* destination, const char* source,
+                                 size_t destinationSize);
 
-// The UTF-16 to UTF-8 counterpart of utf8ToUcs2Convert.
-UtfCopyResult ucs2ToUtf8Convert(char* destination, const char16_t* source,
-                                size_t destinationSize);
+// The UTF-16 to UTF-8 counterpart of utf8ToUtf16Convert.
+UtfCopyResult utf16ToUtf8Convert(char* destination, const char16_t* source,
+                                 size_t destinationSize);

@@ -12,7 +12,7 @@ namespace {
 
 constexpr char16_t kUntouched = 0xBEEF;
 
-struct ToUcs2Case {
+struct ToUtf16Case {
   const char* name;
   const char* source;
   size_t size;  // destination units
@@ -21,9 +21,9 @@ struct ToUcs2Case {
   size_t consumed;
 };
 
-TEST(Utf8ToUcs2, OutcomesAndPartialResults) {
+TEST(Utf8ToUtf16, OutcomesAndPartialResults) {
   using S = UtfStatus;
-  const ToUcs2Case cases[] = {
+  const ToUtf16Case cases[] = {
       {"ascii", "abc", 8, S::kOk, std::u16string(u"abc", 4), 4},
       {"two-byte", "\xC3\xA9", 8, S::kOk, std::u16string(u"\u00E9", 2), 3},
       {"three-byte", "\xE2\x82\xAC", 8, S::kOk, std::u16string(u"\u20AC", 2),
@@ -61,10 +61,10 @@ TEST(Utf8ToUcs2, OutcomesAndPartialResults) {
       // illegal beats target exhausted: legality is checked first
       {"illegal at full", "ab\x80", 2, S::kSourceIllegal, u"ab", 2},
   };
-  for (const ToUcs2Case& c : cases) {
+  for (const ToUtf16Case& c : cases) {
     std::vector<char16_t> out(c.size + 2, kUntouched);
     const UtfCopyResult result =
-        utf8ToUcs2Convert(out.data(), c.source, c.size);
+        utf8ToUtf16Convert(out.data(), c.source, c.size);
     EXPECT_EQ(result.status, c.status) << c.name;
     EXPECT_EQ(result.written, c.written.size()) << c.name;
     EXPECT_EQ(result.consumed, c.consumed) << c.name;
@@ -75,7 +75,7 @@ TEST(Utf8ToUcs2, OutcomesAndPartialResults) {
   }
 }
 
-TEST(Utf8ToUcs2, SecondByteRangesAfterSpecialLeads) {
+TEST(Utf8ToUtf16, SecondByteRangesAfterSpecialLeads) {
   struct Range {
     uint8_t lead;
     uint8_t low;
@@ -91,7 +91,7 @@ TEST(Utf8ToUcs2, SecondByteRangesAfterSpecialLeads) {
                        '\x80', '\x80', 0};
       if (r.lead < 0xF0) source[3] = 0;  // a 3-byte sequence
       char16_t out[4];
-      const UtfCopyResult result = utf8ToUcs2Convert(out, source, 4);
+      const UtfCopyResult result = utf8ToUtf16Convert(out, source, 4);
       const bool legal = second >= r.low && second <= r.high;
       EXPECT_EQ(result.status == UtfStatus::kOk, legal)
           << std::hex << "lead " << int{r.lead} << " second " << second;
@@ -108,7 +108,7 @@ struct ToUtf8Case {
   size_t consumed;
 };
 
-TEST(Ucs2ToUtf8, OutcomesAndPartialResults) {
+TEST(Utf16ToUtf8, OutcomesAndPartialResults) {
   using S = UtfStatus;
   const ToUtf8Case cases[] = {
       {"ascii", u"abc", 8, S::kOk, std::string("abc", 4), 4},
@@ -144,7 +144,7 @@ TEST(Ucs2ToUtf8, OutcomesAndPartialResults) {
   for (const ToUtf8Case& c : cases) {
     std::vector<char> out(c.size + 2, 'X');
     const UtfCopyResult result =
-        ucs2ToUtf8Convert(out.data(), c.source.c_str(), c.size);
+        utf16ToUtf8Convert(out.data(), c.source.c_str(), c.size);
     EXPECT_EQ(result.status, c.status) << c.name;
     EXPECT_EQ(result.written, c.written.size()) << c.name;
     EXPECT_EQ(result.consumed, c.consumed) << c.name;

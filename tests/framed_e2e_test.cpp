@@ -110,7 +110,7 @@ TEST(FramedE2e, DecodingStopsAtTheEndOfTheDataChunk) {
 
 // -r: the service's framed stream, split across segments at awkward
 // places, recorded until the service closes.
-TEST(FramedE2e, RtpStreamFromTheServiceIsRecorded) {
+TEST(FramedE2e, FramedStreamFromTheServiceIsRecorded) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
   const Call call = makeCall(7, 30, false);

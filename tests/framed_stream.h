@@ -69,7 +69,7 @@ inline void finish(Bytes& stream) { stream.push_back(kFlag); }
 #include <algorithm>
 #include <string>
 
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 
 namespace framed {
 
@@ -97,19 +97,19 @@ inline int32_t pullFeed(void* userData, uint8_t* destination, int32_t length) {
 // of the reads that delivered audio, and the last read's result.
 struct Output {
   Bytes channel[2];
-  std::vector<RtpResult> results;
-  RtpResult endResult = RtpResult::kOk;
+  std::vector<FramedResult> results;
+  FramedResult endResult = FramedResult::kOk;
   int32_t reads = 0;
 };
 
 // Reads with `capacity` until a read delivers nothing.
-inline Output readAll(RtpContext* context, int32_t capacity = 1024) {
+inline Output readAll(FramedContext* context, int32_t capacity = 1024) {
   Output output;
   std::vector<uint8_t> buffer(static_cast<size_t>(capacity));
   for (;;) {
     int32_t count = -1;
-    const RtpResult result =
-        rtpContextRead(context, buffer.data(), capacity, &count);
+    const FramedResult result =
+        framedContextRead(context, buffer.data(), capacity, &count);
     ++output.reads;
     if (count <= 0) {
       output.endResult = result;

@@ -41,7 +41,7 @@ bool wideName(const char* name, std::u16string* wide, int* error) {
     return false;
   }
   wide->assign(std::strlen(name) + 1, u'\0');
-  if (utf8ToUcs2Convert(&(*wide)[0], name, wide->size()).status !=
+  if (utf8ToUtf16Convert(&(*wide)[0], name, wide->size()).status !=
       UtfStatus::kOk) {
     *error = EINVAL;
     return false;

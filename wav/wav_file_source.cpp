@@ -12,7 +12,7 @@
 
 #include "codecs/g711.h"
 #include "core/input_mode.h"
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "support/debug_trace.h"
 #include "support/system_error.h"
 #include "wav/wav_format_text.h"
@@ -48,7 +48,7 @@ struct WavSourceState {
   uint64_t position = 0;
   uint64_t dataEnd = 0;
   // Present for the framed tags only; owned, released by the destructor.
-  RtpContext* decoder = nullptr;
+  FramedContext* decoder = nullptr;
   // The file name as given, and the errno value of a failed read (0: none);
   // both used by the main thread only.
   std::string name;
@@ -127,30 +127,30 @@ int64_t takeData(WavSourceState* state, uint8_t* destination, size_t size) {
 }
 
 // The one translation of decoder results into source results.
-Result sourceResultOf(RtpResult result) {
+Result sourceResultOf(FramedResult result) {
   switch (result) {
-    case RtpResult::kOk:
+    case FramedResult::kOk:
       return kResultOk;
-    case RtpResult::kUndecodable:
+    case FramedResult::kUndecodable:
       return kResultUndecodable;
-    case RtpResult::kPullFailed:
+    case FramedResult::kPullFailed:
       break;
   }
   return kResultWavInput;
 }
 
 // The framed decoder's byte supply: the rest of the data chunk, nothing
-// beyond it; 0 also where the file ends early, kRtpPullFailed on a read
+// beyond it; 0 also where the file ends early, kFramedPullFailed on a read
 // error. Runs inside WavFileSource::read, which holds the read turn.
 int32_t pullFromFile(void* userData, uint8_t* destination, int32_t length) {
   auto* state = static_cast<WavSourceState*>(userData);
-  if (state->stream == nullptr) return kRtpPullFailed;
+  if (state->stream == nullptr) return kFramedPullFailed;
   if (length <= 0 || state->consumed >= state->dataLength) return 0;
   uint32_t n = static_cast<uint32_t>(length);
   const uint32_t left = state->dataLength - state->consumed;
   if (n > left) n = left;
   const int64_t got = takeData(state, destination, n);
-  if (got < 0) return kRtpPullFailed;
+  if (got < 0) return kFramedPullFailed;
   state->consumed += static_cast<uint32_t>(got);
   return static_cast<int32_t>(got);
 }
@@ -217,7 +217,7 @@ std::string readFormat(FILE* stream, const char* fileName,
       state->inputMode =
           found.tag == 0xF000 ? InputMode::kFramed : InputMode::kFramedTyped;
       state->decoder =
-          rtpContextCreate(pullFromFile, state, state->inputMode);
+          framedContextCreate(pullFromFile, state, state->inputMode);
       if (state->decoder == nullptr) {
         debugTrace("could not create RTP context\n");
         return systemErrorText(ENOMEM);
@@ -244,7 +244,7 @@ std::string readFormat(FILE* stream, const char* fileName,
 
 WavFileSource::~WavFileSource() {
   close();
-  if (state_ != nullptr) rtpContextDestroy(state_->decoder);
+  if (state_ != nullptr) framedContextDestroy(state_->decoder);
 }
 
 Result WavFileSource::close() {
@@ -280,7 +280,7 @@ Result WavFileSource::read(uint8_t* buffer, int32_t capacity, int32_t* count) {
   if (state->decoder != nullptr) {
     // A failed pull comes back with *count == -1.
     return sourceResultOf(
-        rtpContextRead(state->decoder, buffer, capacity, count));
+        framedContextRead(state->decoder, buffer, capacity, count));
   }
   if (state->consumed > state->dataLength) return kResultWavInput;
   int64_t n = state->channels == 1 ? capacity / 2 : capacity;

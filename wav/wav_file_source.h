@@ -2,7 +2,7 @@
 // 0x0006 A-law, 0x0007 u-law, one or two channels, 8000 Hz) and delivers
 // the audio currency: u-law converted to A-law, mono widened to two
 // channels. Files with the tags 0xF000 and 0xF001 carry framed streams,
-// which an RtpContext decodes from the data chunk.
+// which an FramedContext decodes from the data chunk.
 //
 // Thread-safety: open, wait, read and the destructor run on the main thread;
 // close may also run on the stop thread. A close that meets a read in progress

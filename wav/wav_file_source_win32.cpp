@@ -27,7 +27,7 @@ FILE* wavSourceOpenFile(const char* fileName, int* error) {
   *error = ENOENT;
   if (fileName == nullptr) return nullptr;
   std::u16string wide(std::strlen(fileName) + 1, u'\0');
-  if (utf8ToUcs2Convert(&wide[0], fileName, wide.size()).status !=
+  if (utf8ToUtf16Convert(&wide[0], fileName, wide.size()).status !=
       UtfStatus::kOk) {
     *error = EINVAL;
     return nullptr;

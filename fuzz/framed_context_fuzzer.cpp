@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 
 namespace {
 
@@ -46,19 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Supply supply{data + 1, size - 1, 0, data[0]};
   const InputMode mode =
       (data[0] & 1) ? InputMode::kFramedTyped : InputMode::kFramed;
-  RtpContext* context = rtpContextCreate(pull, &supply, mode);
+  FramedContext* context = framedContextCreate(pull, &supply, mode);
   if (context == nullptr) return 0;
   uint8_t buffer[1024];
   for (;;) {
     const int32_t capacity =
         2 + static_cast<int32_t>(nextRandom(&supply.seed) % 1023);
     int32_t count = -2;
-    const RtpResult result = rtpContextRead(context, buffer, capacity, &count);
+    const FramedResult result =
+        framedContextRead(context, buffer, capacity, &count);
     // The supply never fails: every read delivers whole frames or the end.
-    if (result == RtpResult::kPullFailed) __builtin_trap();
+    if (result == FramedResult::kPullFailed) __builtin_trap();
     if (count < 0 || count > capacity || (count & 1) != 0) __builtin_trap();
     if (count == 0) break;
   }
-  rtpContextDestroy(context);
+  framedContextDestroy(context);
   return 0;
 }

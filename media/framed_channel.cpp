@@ -1,4 +1,4 @@
-#include "media/rtp_channel.h"
+#include "media/framed_channel.h"
 
 #include <array>
 
@@ -23,10 +23,10 @@ struct SampleToAlaw {
 const SampleToAlaw kSampleToAlaw;
 
 // Types 2 and 3: one byte per sample, u-law converted.
-int32_t decodeG711(RtpChannel* channel, const uint8_t* payload,
+int32_t decodeG711(FramedChannel* channel, const uint8_t* payload,
                    int32_t length, bool ulaw) {
   for (int32_t i = 0; i < length; ++i) {
-    if (ringSpaceContiguous(&channel->output) == 0) return kRtpDropped;
+    if (ringSpaceContiguous(&channel->output) == 0) return kFramedDropped;
     ringPutByte(&channel->output, ulaw ? ulawToAlaw(payload[i]) : payload[i]);
   }
   return 0;
@@ -34,7 +34,7 @@ int32_t decodeG711(RtpChannel* channel, const uint8_t* payload,
 
 // Type 40: the first byte counts 1-ms units of silence. A fill larger than
 // the free space is cut to it, so unread audio is never overwritten.
-int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
+int32_t decodeSilence(FramedChannel* channel, const uint8_t* payload,
                       int32_t length) {
   if (length == 0) return 1;
   const int32_t wanted = 8 * payload[0];
@@ -47,18 +47,18 @@ int32_t decodeSilence(RtpChannel* channel, const uint8_t* payload,
     reportLine(channel->reporter, ReportKind::kNotice,
                "g711 buffer size exceeded, dropping %d bytes of silence data",
                wanted - put);
-    return kRtpDropped;
+    return kFramedDropped;
   }
   return 1;
 }
 
-bool decoderFailedBefore(const RtpChannel* channel, SpeechCodec codec) {
+bool decoderFailedBefore(const FramedChannel* channel, SpeechCodec codec) {
   return (channel->decoderFailed & (1u << static_cast<int>(codec))) != 0;
 }
 
 // Notes that `codec`'s decoder could not be created; prints `message` the
 // first time for this direction.
-void decoderCreateFailed(RtpChannel* channel, SpeechCodec codec,
+void decoderCreateFailed(FramedChannel* channel, SpeechCodec codec,
                          const char* message) {
   if (!decoderFailedBefore(channel, codec)) {
     reportLine(channel->reporter, ReportKind::kNotice, "%s", message);
@@ -68,7 +68,7 @@ void decoderCreateFailed(RtpChannel* channel, SpeechCodec codec,
 
 // Makes channel->g726 a decoder opened for `info`'s rate, reopening it when
 // the direction last decoded anything else or it is open for another rate.
-bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
+bool prepareG726(FramedChannel* channel, const SpeechCodecInfo& info) {
   if (channel->g726Ready == 1 && channel->codecType == info.codecType &&
       channel->g726Type == info.codecType) {
     return true;
@@ -87,7 +87,7 @@ bool prepareG726(RtpChannel* channel, const SpeechCodecInfo& info) {
   return true;
 }
 
-SpeechDecoderPtr* slotFor(RtpChannel* channel, SpeechCodec codec) {
+SpeechDecoderPtr* slotFor(FramedChannel* channel, SpeechCodec codec) {
   switch (codec) {
     case SpeechCodec::kGsm:
       return &channel->gsm;
@@ -117,7 +117,7 @@ const char* creationFailure(SpeechCodec codec) {
 
 // The direction's decoder for `info`, created with the codec's first
 // payload; nullptr when it cannot be created (a failure is not retried).
-SpeechDecoder* decoderFor(RtpChannel* channel, const SpeechCodecInfo& info) {
+SpeechDecoder* decoderFor(FramedChannel* channel, const SpeechCodecInfo& info) {
   if (info.codec == SpeechCodec::kG726) {
     return prepareG726(channel, info) ? channel->g726.get() : nullptr;
   }
@@ -132,11 +132,11 @@ SpeechDecoder* decoderFor(RtpChannel* channel, const SpeechCodecInfo& info) {
 }
 
 // Types 4 to 9 and 13: unit by unit, each decoded, scaled and companded.
-int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
+int32_t decodeBlocks(FramedChannel* channel, const SpeechCodecInfo& info,
                      const uint8_t* payload, int32_t length, bool erasure) {
   if (length == 0) return 1;
   SpeechDecoder* decoder = decoderFor(channel, info);
-  if (decoder == nullptr) return kRtpNoDecoder;
+  if (decoder == nullptr) return kFramedNoDecoder;
   int16_t samples[kSpeechMaxSamples];
   int32_t quiet = 1;
   bool first = true;
@@ -145,13 +145,13 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
     if (remaining < info.unitBytes) {
       reportLine(channel->reporter, ReportKind::kNotice,
                  "dropping %d bytes of %s data", remaining, info.name);
-      return kRtpDropped;
+      return kFramedDropped;
     }
     if (ringSpace(&channel->output) < info.samplesPerUnit) {
       reportLine(channel->reporter, ReportKind::kNotice,
                  "g711 buffer size exceeded, dropping %d bytes of %s data",
                  remaining, info.name);
-      return kRtpDropped;
+      return kFramedDropped;
     }
     const int32_t n = decoder->decode(payload + offset, samples,
                                       info.samplesPerUnit, first && erasure);
@@ -160,17 +160,17 @@ int32_t decodeBlocks(RtpChannel* channel, const SpeechCodecInfo& info,
       reportLine(channel->reporter, ReportKind::kNotice,
                  "%s decode error, dropping %d bytes of %s data", info.name,
                  remaining, info.name);
-      return kRtpDropped;
+      return kFramedDropped;
     }
     uint8_t alaw[kSpeechMaxSamples];
     for (int32_t i = 0; i < n; ++i) alaw[i] = kSampleToAlaw(samples[i]);
     ringPutBytes(&channel->output, alaw, n);
-    quiet = rtpSamplesQuiet(samples, n);
+    quiet = framedSamplesQuiet(samples, n);
   }
   return quiet;
 }
 
-int32_t decodePayload(RtpChannel* channel, int32_t codecType,
+int32_t decodePayload(FramedChannel* channel, int32_t codecType,
                       const uint8_t* payload, int32_t length, bool erasure) {
   switch (codecType) {
     case kCodecTypeIgnored:
@@ -189,19 +189,19 @@ int32_t decodePayload(RtpChannel* channel, int32_t codecType,
   if (info == nullptr) {
     reportLine(channel->reporter, ReportKind::kNotice,
                "unsupported codec type %d", codecType);
-    return kRtpUnsupported;
+    return kFramedUnsupported;
   }
   return decodeBlocks(channel, *info, payload, length, erasure);
 }
 
 }  // namespace
 
-bool rtpChannelInit(RtpChannel* channel) {
-  if (ringInit(&channel->output, kRtpChannelRingSize) != 0) {
+bool framedChannelInit(FramedChannel* channel) {
+  if (ringInit(&channel->output, kFramedChannelRingSize) != 0) {
     reportLine(channel->reporter, ReportKind::kNotice,
                "could not initialize ring buffer of size %d",
-               kRtpChannelRingSize);
-    rtpChannelRelease(channel);
+               kFramedChannelRingSize);
+    framedChannelRelease(channel);
     return false;
   }
   channel->lastResult = 1;
@@ -212,7 +212,7 @@ bool rtpChannelInit(RtpChannel* channel) {
   return true;
 }
 
-void rtpChannelRelease(RtpChannel* channel) {
+void framedChannelRelease(FramedChannel* channel) {
   channel->g729.reset();
   channel->g722.reset();
   channel->gsm.reset();
@@ -223,9 +223,9 @@ void rtpChannelRelease(RtpChannel* channel) {
   ringRelease(&channel->output);
 }
 
-int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
-                         const uint8_t* payload, int32_t length,
-                         bool erasure) {
+int32_t framedChannelDecode(FramedChannel* channel, int32_t codecType,
+                            const uint8_t* payload, int32_t length,
+                            bool erasure) {
   const int32_t result =
       decodePayload(channel, codecType, payload, length, erasure);
   if (result >= 0) {
@@ -237,7 +237,7 @@ int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
   return result;
 }
 
-int32_t rtpSamplesQuiet(const int16_t* samples, int32_t n) {
+int32_t framedSamplesQuiet(const int16_t* samples, int32_t n) {
   if (n <= 0) return 1;
   int64_t sum = 0;
   for (int32_t i = 0; i < n; ++i) sum += samples[i];

@@ -1,4 +1,4 @@
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 
 #include <gsm.h>
 #include <gtest/gtest.h>
@@ -15,25 +15,27 @@ namespace {
 using framed::Bytes;
 
 struct ContextDeleter {
-  void operator()(RtpContext* context) const { rtpContextDestroy(context); }
+  void operator()(FramedContext* context) const {
+    framedContextDestroy(context);
+  }
 };
-using ContextPtr = std::unique_ptr<RtpContext, ContextDeleter>;
+using ContextPtr = std::unique_ptr<FramedContext, ContextDeleter>;
 
 ContextPtr makeContext(framed::Feed* feed, InputMode mode) {
-  return ContextPtr(rtpContextCreate(framed::pullFeed, feed, mode));
+  return ContextPtr(framedContextCreate(framed::pullFeed, feed, mode));
 }
 
 Bytes alaw(size_t n, uint8_t value) { return Bytes(n, value); }
 
 // Queues `payload` of `codecType` on a direction, as a decoded frame would.
-int32_t queue(RtpContext* context, int direction, int32_t codecType,
+int32_t queue(FramedContext* context, int direction, int32_t codecType,
               const Bytes& payload) {
-  return rtpChannelDecode(&context->channel[direction], codecType,
-                          payload.data(), static_cast<int32_t>(payload.size()),
-                          false);
+  return framedChannelDecode(&context->channel[direction], codecType,
+                             payload.data(),
+                             static_cast<int32_t>(payload.size()), false);
 }
 
-TEST(RtpContext, TwoDirectionsAreInterleavedByteByByte) {
+TEST(FramedContext, TwoDirectionsAreInterleavedByteByByte) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(160, 0x11)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 2, alaw(160, 0x22)), 7);
@@ -42,19 +44,19 @@ TEST(RtpContext, TwoDirectionsAreInterleavedByteByByte) {
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;
-  ASSERT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
-            RtpResult::kOk);
+  ASSERT_EQ(framedContextRead(context.get(), buffer, 1024, &count),
+            FramedResult::kOk);
   ASSERT_EQ(count, 320);
   for (int i = 0; i < 320; i += 2) {
     ASSERT_EQ(buffer[i], 0x11);
     ASSERT_EQ(buffer[i + 1], 0x22);
   }
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
-            RtpResult::kOk);
+  EXPECT_EQ(framedContextRead(context.get(), buffer, 1024, &count),
+            FramedResult::kOk);
   EXPECT_EQ(count, 0);
 }
 
-TEST(RtpContext, ReadDeliversWholeFramesUpToCapacity) {
+TEST(FramedContext, ReadDeliversWholeFramesUpToCapacity) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(100, 0x11)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 3, alaw(100, 0xFF)), 7);
@@ -70,7 +72,7 @@ TEST(RtpContext, ReadDeliversWholeFramesUpToCapacity) {
 // The mixer's padding rule: an empty direction is padded to 400 bytes
 // behind the other once that one leads by more than 400 bytes (last unit
 // quiet) or 800 bytes (last unit not quiet).
-TEST(RtpContext, IdleDirectionIsPaddedWithSilence) {
+TEST(FramedContext, IdleDirectionIsPaddedWithSilence) {
   struct Case {
     const char* name;
     bool loudBefore;  // direction 1 last decoded a non-quiet unit
@@ -92,11 +94,11 @@ TEST(RtpContext, IdleDirectionIsPaddedWithSilence) {
     if (c.loudBefore) {
       ASSERT_EQ(queue(context.get(), 0, 2, alaw(10, 0x11)), 0);
       ASSERT_EQ(queue(context.get(), 1, 2, alaw(10, 0x22)), 0);
-      ASSERT_EQ(rtpContextMix(context.get(), buffer, 4096), 20);
+      ASSERT_EQ(framedContextMix(context.get(), buffer, 4096), 20);
       ASSERT_EQ(context->channel[1].lastResult, 0);
     }
     ASSERT_EQ(queue(context.get(), 0, 2, alaw(static_cast<size_t>(c.queued), 0x33)), 0);
-    const int32_t delivered = rtpContextMix(context.get(), buffer, 4096);
+    const int32_t delivered = framedContextMix(context.get(), buffer, 4096);
     ASSERT_EQ(delivered, 2 * c.padding);
     for (int i = 0; i < delivered; i += 2) {
       ASSERT_EQ(buffer[i], 0x33);
@@ -109,22 +111,22 @@ TEST(RtpContext, IdleDirectionIsPaddedWithSilence) {
   }
 }
 
-TEST(RtpContext, ChannelZeroIsPaddedWhenChannelOneLeads) {
+TEST(FramedContext, ChannelZeroIsPaddedWhenChannelOneLeads) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
   ASSERT_EQ(queue(context.get(), 1, 2, alaw(500, 0x44)), 0);
   uint8_t buffer[2048];
-  ASSERT_EQ(rtpContextMix(context.get(), buffer, 2048), 200);
+  ASSERT_EQ(framedContextMix(context.get(), buffer, 2048), 200);
   EXPECT_EQ(buffer[0], kAlawSilence);
   EXPECT_EQ(buffer[1], 0x44);
 }
 
-TEST(RtpContext, SilencePayloads) {
+TEST(FramedContext, SilencePayloads) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
-  RtpChannel* channel = &context->channel[0];
+  FramedChannel* channel = &context->channel[0];
   EXPECT_EQ(queue(context.get(), 0, 40, {20}), 1);
   EXPECT_EQ(ringFill(&channel->output), 160);
   EXPECT_EQ(ringGetByte(&channel->output), kAlawSilence);
@@ -145,7 +147,7 @@ TEST(RtpContext, SilencePayloads) {
   EXPECT_EQ(ringFill(&channel->output), 0);
 }
 
-TEST(RtpContext, FullOutputRingDropsTheRestOfAnAlawPayload) {
+TEST(FramedContext, FullOutputRingDropsTheRestOfAnAlawPayload) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
@@ -155,7 +157,7 @@ TEST(RtpContext, FullOutputRingDropsTheRestOfAnAlawPayload) {
   EXPECT_EQ(context->channel[1].codecType, 0);
 }
 
-TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
+TEST(FramedContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 11, alaw(10, 0x99)), 7);
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(50, 0x11)), 7);
@@ -167,12 +169,12 @@ TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
   uint8_t buffer[1024];
   int32_t count = 0;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
-            RtpResult::kUndecodable);
+  EXPECT_EQ(framedContextRead(context.get(), buffer, 1024, &count),
+            FramedResult::kUndecodable);
   EXPECT_EQ(count, 100);
   // The end of the input repeats that the run met undecodable frames.
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 1024, &count),
-            RtpResult::kUndecodable);
+  EXPECT_EQ(framedContextRead(context.get(), buffer, 1024, &count),
+            FramedResult::kUndecodable);
   EXPECT_EQ(count, 0);
   const std::string message =
       "unsupported codec type 11\ncould not decode frame (ret=-3\n";
@@ -180,7 +182,7 @@ TEST(RtpContext, UnsupportedCodecTypeIsReportedWithTheAudio) {
   EXPECT_EQ(context->channel[1].codecType, 0);
 }
 
-TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
+TEST(FramedContext, ControlByteModeFramesAndMissingHeaders) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::controlFrame(0, 2, alaw(8, 0x11)), 6);
   framed::appendFrame(feed.bytes, framed::controlFrame(1, 3, alaw(8, 0x7F)), 6);
@@ -195,7 +197,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
   // exempt from the check, so give the decoder an empty frame directly.
   context->frame.length = 0;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(rtpContextDecodeFrame(context.get()), -1);
+  EXPECT_EQ(framedContextDecodeFrame(context.get()), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "missing control byte\n");
 
   framed::Feed typed;
@@ -209,7 +211,7 @@ TEST(RtpContext, ControlByteModeFramesAndMissingHeaders) {
             "missing control byte\ncould not decode frame (ret=-1\n");
 }
 
-TEST(RtpContext, IgnoredTypesQueueNothingAndCountAsNotQuiet) {
+TEST(FramedContext, IgnoredTypesQueueNothingAndCountAsNotQuiet) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
@@ -221,7 +223,7 @@ TEST(RtpContext, IgnoredTypesQueueNothingAndCountAsNotQuiet) {
   }
 }
 
-TEST(RtpContext, PullFailureEndsTheReadAndTheContextStaysUsable) {
+TEST(FramedContext, PullFailureEndsTheReadAndTheContextStaysUsable) {
   framed::Feed feed;
   framed::appendFrame(feed.bytes, framed::typedFrame(0x00, 2, alaw(20, 0x11)), 7);
   feed.endResult = -5;
@@ -229,18 +231,18 @@ TEST(RtpContext, PullFailureEndsTheReadAndTheContextStaysUsable) {
   ASSERT_NE(context, nullptr);
   uint8_t buffer[64];
   int32_t count = 7;
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count),
-            RtpResult::kPullFailed);
+  EXPECT_EQ(framedContextRead(context.get(), buffer, 64, &count),
+            FramedResult::kPullFailed);
   EXPECT_EQ(count, -1);
   // The rest of the frame arrives later.
   framed::appendFrame(feed.bytes, framed::typedFrame(0x01, 2, alaw(20, 0x22)), 7);
   framed::finish(feed.bytes);
-  EXPECT_EQ(rtpContextRead(context.get(), buffer, 64, &count),
-            RtpResult::kOk);
+  EXPECT_EQ(framedContextRead(context.get(), buffer, 64, &count),
+            FramedResult::kOk);
   EXPECT_EQ(count, 40);
 }
 
-TEST(RtpContext, FramesSplitAcrossPulls) {
+TEST(FramedContext, FramesSplitAcrossPulls) {
   framed::Feed whole;
   for (int i = 0; i < 20; ++i) {
     framed::appendFrame(whole.bytes,
@@ -278,7 +280,7 @@ Bytes gsmFrames(int frames, int amplitude) {
   return out;
 }
 
-TEST(RtpContext, GsmPayloadWithATrailingPartialFrame) {
+TEST(FramedContext, GsmPayloadWithATrailingPartialFrame) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
@@ -291,7 +293,7 @@ TEST(RtpContext, GsmPayloadWithATrailingPartialFrame) {
   EXPECT_EQ(ringFill(&context->channel[0].output), 160);
 }
 
-TEST(RtpContext, BlockCodecFailuresKeepTheUnitsBefore) {
+TEST(FramedContext, BlockCodecFailuresKeepTheUnitsBefore) {
   framed::Feed feed;
   ContextPtr context = makeContext(&feed, InputMode::kFramedTyped);
   ASSERT_NE(context, nullptr);
@@ -316,7 +318,7 @@ TEST(RtpContext, BlockCodecFailuresKeepTheUnitsBefore) {
   EXPECT_EQ(queue(context.get(), 0, 13, {}), 1);
 }
 
-TEST(RtpContext, QuietFlag) {
+TEST(FramedContext, QuietFlag) {
   struct Case {
     std::vector<int16_t> samples;
     int32_t quiet;
@@ -328,8 +330,8 @@ TEST(RtpContext, QuietFlag) {
       {{32767, -32768, 32767, -32768}, 0},    // no overflow at full scale
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(rtpSamplesQuiet(c.samples.data(),
-                              static_cast<int32_t>(c.samples.size())),
+    EXPECT_EQ(framedSamplesQuiet(c.samples.data(),
+                                 static_cast<int32_t>(c.samples.size())),
               c.quiet);
   }
 }

@@ -11,8 +11,8 @@
 // ends earlier), each byte zero-extended to one unit, then stores a NUL.
 // Returns the position of that NUL.
 // REQUIRES: destination holds limit + 1 units; source non-null.
-char16_t* ucs2FromNarrowCpy(char16_t* destination, const char* source,
-                            size_t limit);
+char16_t* utf16FromNarrowCpy(char16_t* destination, const char* source,
+                             size_t limit);
 
 // Number of units before the NUL.
-size_t ucs2Len(const char16_t* text);
+size_t utf16Len(const char16_t* text);

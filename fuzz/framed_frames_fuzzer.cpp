@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "tests/framed_stream.h"
 
 namespace {
@@ -50,14 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   framed::finish(stream);
   Supply supply{&stream, 0};
-  RtpContext* context =
-      rtpContextCreate(pull, &supply, InputMode::kFramedTyped);
+  FramedContext* context =
+      framedContextCreate(pull, &supply, InputMode::kFramedTyped);
   if (context == nullptr) return 0;
   uint8_t buffer[1024];
   int32_t count = 0;
   do {
-    (void)rtpContextRead(context, buffer, sizeof buffer, &count);
+    (void)framedContextRead(context, buffer, sizeof buffer, &count);
   } while (count > 0);
-  rtpContextDestroy(context);
+  framedContextDestroy(context);
   return 0;
 }

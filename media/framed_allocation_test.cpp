@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "tests/framed_stream.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -62,7 +62,9 @@ bool startCounting() {
 void stopCounting() { armed = false; }
 
 struct ContextDeleter {
-  void operator()(RtpContext* context) const { rtpContextDestroy(context); }
+  void operator()(FramedContext* context) const {
+    framedContextDestroy(context);
+  }
 };
 
 // A stream exercising every decoding path but G.726: all other codecs on
@@ -99,12 +101,12 @@ Bytes everythingButG726(bool faults, int rounds = 50) {
 }
 
 // Decodes the feed to its end; returns the bytes delivered.
-size_t drain(RtpContext* context) {
+size_t drain(FramedContext* context) {
   uint8_t buffer[1024];
   size_t total = 0;
   for (;;) {
     int32_t count = 0;
-    (void)rtpContextRead(context, buffer, sizeof buffer, &count);
+    (void)framedContextRead(context, buffer, sizeof buffer, &count);
     if (count <= 0) return total;
     total += static_cast<size_t>(count);
   }
@@ -123,8 +125,8 @@ bool countDecoding(bool faults, Counts* counts) {
   framed::Feed feed;
   feed.bytes = everythingButG726(faults, 1);
   feed.segment = 333;
-  std::unique_ptr<RtpContext, ContextDeleter> context(
-      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
+  std::unique_ptr<FramedContext, ContextDeleter> context(
+      framedContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   EXPECT_NE(context, nullptr);
   if (!context) return false;
   testing::internal::CaptureStderr();
@@ -143,7 +145,7 @@ bool countDecoding(bool faults, Counts* counts) {
   return true;
 }
 
-TEST(RtpAllocation, NothingIsAllocatedOnceTheDecodersExistWithoutG726) {
+TEST(FramedAllocation, NothingIsAllocatedOnceTheDecodersExistWithoutG726) {
   Counts counts{};
   if (!countDecoding(false, &counts)) {
     GTEST_SKIP() << "allocation counting needs the sanitizer build";
@@ -156,7 +158,7 @@ TEST(RtpAllocation, NothingIsAllocatedOnceTheDecodersExistWithoutG726) {
 // A reported problem allocates nothing: the console layer sets up its
 // character-set converter once, on the first message of the run, and the
 // decoder itself keeps nothing.
-TEST(RtpAllocation, ReportedProblemsLeaveTheHeapAsItWas) {
+TEST(FramedAllocation, ReportedProblemsLeaveTheHeapAsItWas) {
   Counts counts{};
   // The first run lets the console layer set up what it keeps for good.
   if (!countDecoding(true, &counts) || !countDecoding(true, &counts)) {
@@ -170,7 +172,7 @@ TEST(RtpAllocation, ReportedProblemsLeaveTheHeapAsItWas) {
 // libavcodec's packet interface keeps small reference records on the heap
 // for every unit; each is returned before the next unit, so the heap does
 // not grow however long the stream.
-TEST(RtpAllocation, G726AllocatesOnOpenAndHoldsNothingBetweenUnits) {
+TEST(FramedAllocation, G726AllocatesOnOpenAndHoldsNothingBetweenUnits) {
   framed::Feed feed;
   for (int round = 0; round < 200; ++round) {
     framed::appendFrame(feed.bytes, framed::typedFrame(static_cast<uint8_t>(round & 1), 6,
@@ -178,14 +180,14 @@ TEST(RtpAllocation, G726AllocatesOnOpenAndHoldsNothingBetweenUnits) {
                         7);
   }
   framed::finish(feed.bytes);
-  std::unique_ptr<RtpContext, ContextDeleter> context(
-      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
+  std::unique_ptr<FramedContext, ContextDeleter> context(
+      framedContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   ASSERT_NE(context, nullptr);
   uint8_t buffer[1024];
   int32_t count = 0;
   // The first reads open both directions' decoders.
-  ASSERT_EQ(rtpContextRead(context.get(), buffer, sizeof buffer, &count),
-            RtpResult::kOk);
+  ASSERT_EQ(framedContextRead(context.get(), buffer, sizeof buffer, &count),
+            FramedResult::kOk);
   ASSERT_GT(count, 0);
   if (!startCounting()) GTEST_SKIP() << "allocation counting needs the sanitizer build";
   const size_t delivered = drain(context.get());

@@ -1,4 +1,4 @@
-// RtpChannel: one call direction of the media decoder. It holds the decoded
+// FramedChannel: one call direction of the media decoder. It holds the decoded
 // A-law bytes of that direction until the mixer interleaves them, the
 // decoders of that direction (each created with the first payload of its
 // codec, so a call loads only the codec libraries it uses; G.726 reopened
@@ -23,16 +23,16 @@ constexpr int32_t kCodecTypeSilence = 40;
 
 // Bytes of a direction's output ring (holds up to 3999, about half a
 // second).
-constexpr int32_t kRtpChannelRingSize = 4000;
+constexpr int32_t kFramedChannelRingSize = 4000;
 
-// Results of rtpChannelDecode besides the quiet flag (0 or 1).
-constexpr int32_t kRtpDropped = -1;      // (part of) the payload was dropped
-constexpr int32_t kRtpUnsupported = -3;  // a codec type nobody decodes
+// Results of framedChannelDecode besides the quiet flag (0 or 1).
+constexpr int32_t kFramedDropped = -1;      // (part of) the payload was dropped
+constexpr int32_t kFramedUnsupported = -3;  // a codec type nobody decodes
 // A payload whose decoder cannot be created (its library is missing): as
 // undecodable as an unsupported type.
-constexpr int32_t kRtpNoDecoder = kRtpUnsupported;
+constexpr int32_t kFramedNoDecoder = kFramedUnsupported;
 
-struct RtpChannel {
+struct FramedChannel {
   ByteRing output;
   // 1 when the last decoded unit was quiet (or the mixer padded the
   // direction, or nothing was decoded yet), 0 when it was not.
@@ -62,23 +62,24 @@ struct RtpChannel {
 // payload). Returns true, or false after reporting why (the channel is
 // then released). Keeps channel->reporter.
 // REQUIRES: the channel is fresh or released.
-[[nodiscard]] bool rtpChannelInit(RtpChannel* channel);
+[[nodiscard]] bool framedChannelInit(FramedChannel* channel);
 
 // Frees the decoders and the ring. Safe on a partly set-up or released
 // channel.
-void rtpChannelRelease(RtpChannel* channel);
+void framedChannelRelease(FramedChannel* channel);
 
 // Decodes one payload of `codecType` into the channel's output ring as
 // A-law bytes. `erasure` is the frame's G.729 erasure flag. Returns 0 or 1
 // (the quiet flag of the last unit; 1 for an empty block-codec payload),
-// kRtpDropped, kRtpUnsupported or kRtpNoDecoder. Every
+// kFramedDropped, kFramedUnsupported or kFramedNoDecoder. Every
 // problem is reported; a non-negative result and the type are remembered in
 // the channel, a negative one clears the channel's codec type.
-// REQUIRES: rtpChannelInit succeeded; payload holds `length` bytes.
-[[nodiscard]] int32_t rtpChannelDecode(RtpChannel* channel, int32_t codecType,
-                                       const uint8_t* payload, int32_t length,
-                                       bool erasure);
+// REQUIRES: framedChannelInit succeeded; payload holds `length` bytes.
+[[nodiscard]] int32_t framedChannelDecode(FramedChannel* channel,
+                                          int32_t codecType,
+                                          const uint8_t* payload,
+                                          int32_t length, bool erasure);
 
 // 1 when n samples are quiet (energy around their mean at most 100, or
 // n == 0), else 0.
-int32_t rtpSamplesQuiet(const int16_t* samples, int32_t n);
+int32_t framedSamplesQuiet(const int16_t* samples, int32_t n);

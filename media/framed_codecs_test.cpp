@@ -1,4 +1,4 @@
-// Each block codec end to end through the RtpContext, on payloads made by an
+// Each block codec end to end through the FramedContext, on payloads made by an
 // encoder that is not ours, against the decoding library's own output for
 // the same payloads followed by the >> 2 and A-law step.
 #include <gsm.h>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codecs/g711.h"
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 #include "tests/framed_stream.h"
 #include "tests/run_program.h"
 #include "tests/test_files.h"
@@ -34,9 +34,11 @@ using framed::Bytes;
 using Samples = std::vector<int16_t>;
 
 struct ContextDeleter {
-  void operator()(RtpContext* context) const { rtpContextDestroy(context); }
+  void operator()(FramedContext* context) const {
+    framedContextDestroy(context);
+  }
 };
-using ContextPtr = std::unique_ptr<RtpContext, ContextDeleter>;
+using ContextPtr = std::unique_ptr<FramedContext, ContextDeleter>;
 
 // Two seconds of speech at 8000 samples per second: espeak-ng when it is
 // installed, otherwise a voiced, pitch-varying synthetic signal.
@@ -104,7 +106,7 @@ framed::Output decodeThroughContext(const Bytes encoded[2], int unitBytes,
   framed::finish(feed.bytes);
   feed.segment = 700;
   ContextPtr context(
-      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
+      framedContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   EXPECT_NE(context, nullptr);
   if (!context) return {};
   return framed::readAll(context.get());
@@ -119,7 +121,7 @@ void expectChannels(const framed::Output& out, const Samples reference[2]) {
   }
 }
 
-TEST(RtpCodecs, GsmMatchesLibgsm) {
+TEST(FramedCodecs, GsmMatchesLibgsm) {
   const Samples input[2] = {speech(), otherSpeech()};
   Bytes encoded[2];
   Samples reference[2];
@@ -142,7 +144,7 @@ TEST(RtpCodecs, GsmMatchesLibgsm) {
   expectChannels(decodeThroughContext(encoded, 33, 2, 4), reference);
 }
 
-TEST(RtpCodecs, G729MatchesBcg729) {
+TEST(FramedCodecs, G729MatchesBcg729) {
   const Samples input[2] = {speech(), otherSpeech()};
   Bytes encoded[2];
   Samples reference[2];
@@ -165,7 +167,7 @@ TEST(RtpCodecs, G729MatchesBcg729) {
   expectChannels(decodeThroughContext(encoded, 10, 4, 9), reference);
 }
 
-TEST(RtpCodecs, G729ErasureFlagReachesTheFirstUnitOnly) {
+TEST(FramedCodecs, G729ErasureFlagReachesTheFirstUnitOnly) {
   const Samples& input = speech();
   bcg729EncoderChannelContextStruct* encoder = initBcg729EncoderChannel(0);
   bcg729DecoderChannelContextStruct* decoder = initBcg729DecoderChannel();
@@ -191,14 +193,14 @@ TEST(RtpCodecs, G729ErasureFlagReachesTheFirstUnitOnly) {
   closeBcg729DecoderChannel(decoder);
   framed::finish(feed.bytes);
   ContextPtr context(
-      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramed));
+      framedContextCreate(framed::pullFeed, &feed, InputMode::kFramed));
   ASSERT_NE(context, nullptr);
   const framed::Output out = framed::readAll(context.get());
   EXPECT_TRUE(out.channel[0] == expectedAlaw(reference));
   EXPECT_FALSE(out.channel[1] == out.channel[0]);  // the flag made a difference
 }
 
-TEST(RtpCodecs, G722MatchesSpandsp) {
+TEST(FramedCodecs, G722MatchesSpandsp) {
   const Samples input[2] = {speech(), otherSpeech()};
   Bytes encoded[2];
   Samples reference[2];
@@ -280,7 +282,7 @@ class G726Tool {
   std::string input_;
 };
 
-TEST(RtpCodecs, G726EveryRateMatchesTheFfmpegProgram) {
+TEST(FramedCodecs, G726EveryRateMatchesTheFfmpegProgram) {
   if (!run_program::toolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   struct Rate {
     uint8_t codecType;
@@ -301,7 +303,7 @@ TEST(RtpCodecs, G726EveryRateMatchesTheFfmpegProgram) {
 // A change of rate restarts the decoder, also when an empty payload of the
 // new rate came first (the decoder must never decode a unit at another
 // code size than the unit's own).
-TEST(RtpCodecs, G726RateChangeRestartsTheDecoder) {
+TEST(FramedCodecs, G726RateChangeRestartsTheDecoder) {
   if (!run_program::toolAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   Bytes at16, at32, at40;
   Samples ref16, ref32, ref40;
@@ -335,7 +337,7 @@ TEST(RtpCodecs, G726RateChangeRestartsTheDecoder) {
   }
   framed::finish(feed.bytes);
   ContextPtr context(
-      rtpContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
+      framedContextCreate(framed::pullFeed, &feed, InputMode::kFramedTyped));
   ASSERT_NE(context, nullptr);
   testing::internal::CaptureStderr();
   const framed::Output out = framed::readAll(context.get());

@@ -1,4 +1,4 @@
-#include "media/rtp_context.h"
+#include "media/framed_context.h"
 
 #include <algorithm>
 #include <new>
@@ -13,38 +13,38 @@ namespace {
 // padded only when twice as far behind. Padding leaves it this far behind.
 constexpr int32_t kPadLead = 400;
 
-void releaseContext(RtpContext* context) {
-  rtpChannelRelease(&context->channel[0]);
-  rtpChannelRelease(&context->channel[1]);
+void releaseContext(FramedContext* context) {
+  framedChannelRelease(&context->channel[0]);
+  framedChannelRelease(&context->channel[1]);
   ringRelease(&context->input.ring);
   delete context;
 }
 
 }  // namespace
 
-RtpContext* rtpContextCreate(RtpPull pull, void* userData, InputMode mode,
-                             Reporter* reporter) {
-  auto* context = new (std::nothrow) RtpContext;
+FramedContext* framedContextCreate(FramedPull pull, void* userData,
+                                   InputMode mode, Reporter* reporter) {
+  auto* context = new (std::nothrow) FramedContext;
   if (context == nullptr) {
     reportLine(reporter, ReportKind::kNotice,
                "could not allocate %d bytes memory for RTP context",
-               static_cast<int32_t>(sizeof(RtpContext)));
+               static_cast<int32_t>(sizeof(FramedContext)));
     return nullptr;
   }
   context->reporter = reporter;
   context->input.reporter = reporter;
   context->channel[0].reporter = reporter;
   context->channel[1].reporter = reporter;
-  if (!rtpChannelInit(&context->channel[0]) ||
-      !rtpChannelInit(&context->channel[1])) {
+  if (!framedChannelInit(&context->channel[0]) ||
+      !framedChannelInit(&context->channel[1])) {
     reportLine(reporter, ReportKind::kNotice, "could not initialize channel");
     releaseContext(context);
     return nullptr;
   }
-  if (ringInit(&context->input.ring, kRtpInputRingSize) != 0) {
+  if (ringInit(&context->input.ring, kFramedInputRingSize) != 0) {
     reportLine(reporter, ReportKind::kNotice,
                "could not initialize ring buffer of size %d",
-               kRtpInputRingSize);
+               kFramedInputRingSize);
     releaseContext(context);
     return nullptr;
   }
@@ -56,51 +56,52 @@ RtpContext* rtpContextCreate(RtpPull pull, void* userData, InputMode mode,
   return context;
 }
 
-void rtpContextDestroy(RtpContext* context) {
+void framedContextDestroy(FramedContext* context) {
   if (context != nullptr) releaseContext(context);
 }
 
-int32_t rtpContextDecodeFrame(RtpContext* context) {
+int32_t framedContextDecodeFrame(FramedContext* context) {
   const int32_t headerLength = context->mode == InputMode::kFramed ? 1 : 2;
   const FrameBuffer& frame = context->frame;
   if (frame.length < headerLength) {
     reportLine(context->reporter, ReportKind::kNotice, "missing control byte");
-    return kRtpDropped;
+    return kFramedDropped;
   }
   const uint8_t control = frame.bytes[0];
   const int32_t codecType =
       context->mode == InputMode::kFramed ? control >> 2 : frame.bytes[1];
   const bool erasure = (control & 0x02) != 0;
-  return rtpChannelDecode(&context->channel[control & 0x01], codecType,
-                          frame.bytes + headerLength,
-                          frame.length - headerLength, erasure);
+  return framedChannelDecode(&context->channel[control & 0x01], codecType,
+                             frame.bytes + headerLength,
+                             frame.length - headerLength, erasure);
 }
 
 namespace {
 
 // The silence the mixer must put into the emptier direction now (0: none),
 // and that direction.
-int32_t paddingDue(const RtpContext* context, int32_t* emptierIndex) {
+int32_t paddingDue(const FramedContext* context, int32_t* emptierIndex) {
   const int32_t a = ringFill(&context->channel[0].output);
   const int32_t b = ringFill(&context->channel[1].output);
   if (a != 0 && b != 0) return 0;
   const int32_t d = (a > b ? a - b : b - a) - kPadLead;
   if (d <= 0) return 0;
   *emptierIndex = b <= a ? 1 : 0;
-  const RtpChannel& emptier = context->channel[*emptierIndex];
+  const FramedChannel& emptier = context->channel[*emptierIndex];
   return emptier.lastResult != 0 || d > kPadLead ? d : 0;
 }
 
 }  // namespace
 
-bool rtpContextPending(const RtpContext* context) {
+bool framedContextPending(const FramedContext* context) {
   int32_t emptier = 0;
   return (ringFill(&context->channel[0].output) != 0 &&
           ringFill(&context->channel[1].output) != 0) ||
          paddingDue(context, &emptier) > 0;
 }
 
-int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity) {
+int32_t framedContextMix(FramedContext* context, uint8_t* buffer,
+                         int32_t capacity) {
   ByteRing* ring0 = &context->channel[0].output;
   ByteRing* ring1 = &context->channel[1].output;
   int32_t emptierIndex = 0;
@@ -108,7 +109,7 @@ int32_t rtpContextMix(RtpContext* context, uint8_t* buffer, int32_t capacity) {
   if (padding > 0) {
     // The emptier ring is empty and the other holds at most 3999 bytes, so
     // the padding always fits.
-    RtpChannel* emptier = &context->channel[emptierIndex];
+    FramedChannel* emptier = &context->channel[emptierIndex];
     for (int32_t i = 0; i < padding; ++i) {
       ringPutByte(&emptier->output, kAlawSilence);
     }
@@ -128,7 +129,7 @@ namespace {
 // At the end of the input: fills the shorter direction with silence up to
 // the other, so that the mixer delivers everything decoded. The padding
 // fits: the longer direction holds no more than a ring can.
-void padToLonger(RtpContext* context) {
+void padToLonger(FramedContext* context) {
   const int32_t a = ringFill(&context->channel[0].output);
   const int32_t b = ringFill(&context->channel[1].output);
   ByteRing* shorter = &context->channel[a < b ? 0 : 1].output;
@@ -139,12 +140,12 @@ void padToLonger(RtpContext* context) {
 
 }  // namespace
 
-RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
-                         int32_t* count) {
+FramedResult framedContextRead(FramedContext* context, uint8_t* buffer,
+                               int32_t capacity, int32_t* count) {
   const int32_t skipCount = context->mode == InputMode::kFramed ? 1 : 0;
   bool undecodable = false;
-  *count = rtpContextMix(context, buffer, capacity);
-  if (*count > 0) return RtpResult::kOk;
+  *count = framedContextMix(context, buffer, capacity);
+  if (*count > 0) return FramedResult::kOk;
   for (;;) {
     while (parseFrame(&context->input, &context->frame, skipCount) == 0) {
       ByteRing* input = &context->input.ring;
@@ -154,29 +155,29 @@ RtpResult rtpContextRead(RtpContext* context, uint8_t* buffer, int32_t capacity,
           n > 0 ? context->pull(context->userData, input->write, n) : 0;
       if (got < 0) {
         *count = -1;
-        return RtpResult::kPullFailed;
+        return FramedResult::kPullFailed;
       }
       if (got == 0) {
         padToLonger(context);
-        *count = rtpContextMix(context, buffer, capacity);
+        *count = framedContextMix(context, buffer, capacity);
         if (*count == 0) undecodable = context->undecodableMet;
-        return undecodable ? RtpResult::kUndecodable : RtpResult::kOk;
+        return undecodable ? FramedResult::kUndecodable : FramedResult::kOk;
       }
       // A faulty supplier must not move past the end.
       ringCommit(input, got < n ? got : n);
     }
-    const int32_t result = rtpContextDecodeFrame(context);
+    const int32_t result = framedContextDecodeFrame(context);
     if (result < 0) {
       reportLine(context->reporter, ReportKind::kFrameDropped,
                  "could not decode frame (ret=%d", result);
-      if (result == kRtpUnsupported) {
+      if (result == kFramedUnsupported) {
         undecodable = true;
         context->undecodableMet = true;
       }
     }
-    *count = rtpContextMix(context, buffer, capacity);
+    *count = framedContextMix(context, buffer, capacity);
     if (*count > 0) {
-      return undecodable ? RtpResult::kUndecodable : RtpResult::kOk;
+      return undecodable ? FramedResult::kUndecodable : FramedResult::kOk;
     }
   }
 }

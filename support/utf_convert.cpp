@@ -183,7 +183,7 @@ UtfCopyResult utf8ToUtf16Convert(char16_t* destination, const char* source,
   const UtfCopyResult result =
       convertUtf8ToUtf16(destination, source, destinationSize);
   if (result.status != UtfStatus::kOk) {
-    traceFailure("utf8ToUcs2Cpy", result.status);
+    traceFailure("utf8ToUtf16Convert", result.status);
   }
   return result;
 }
@@ -193,7 +193,7 @@ UtfCopyResult utf16ToUtf8Convert(char* destination, const char16_t* source,
   const UtfCopyResult result =
       convertUtf16ToUtf8(destination, source, destinationSize);
   if (result.status != UtfStatus::kOk) {
-    traceFailure("ucs2ToUtf8Cpy", result.status);
+    traceFailure("utf16ToUtf8Convert", result.status);
   }
   return result;
 }

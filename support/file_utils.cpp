@@ -1,5 +1,10 @@
 #include "support/file_utils.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "support/file_utils_platform.h"
+
 namespace {
 
 bool isSeparator(char16_t unit) { return unit == u'/' || unit == u'\\'; }
@@ -84,4 +89,37 @@ bool utf16NormalisePath(char16_t* destination, const char16_t* base,
   if (!appendParts(destination, &length, rootLength, path, size)) return false;
   destination[length] = 0;
   return true;
+}
+
+bool fileModeUsable(const char* mode) {
+  if (mode != nullptr && std::strlen(mode) <= kMaxModeLength) return true;
+  errno = EINVAL;
+  return false;
+}
+
+char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
+                        size_t size) {
+  if (destination == nullptr || path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return systemFullPath(destination, path, size);
+}
+
+bool fileNameFits(const char* name, size_t limit) {
+  if (name == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  if (strnlen(name, limit) >= limit) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
+bool pathConverted(const UtfCopyResult& copied) {
+  if (copied.status == UtfStatus::kOk) return true;
+  errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
+  return false;
 }

@@ -9,6 +9,7 @@
 
 #include "support/console_report.h"
 #include "support/file_utils.h"
+#include "support/file_utils_platform.h"
 #include "support/utf_convert.h"
 
 namespace {
@@ -22,28 +23,14 @@ bool systemPath(const char16_t* path, char (&out)[kSystemPathBytes]) {
     errno = EINVAL;
     return false;
   }
-  const UtfCopyResult copied = utf16ToUtf8Convert(out, path, kSystemPathBytes);
-  if (copied.status == UtfStatus::kOk) return true;
-  errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
-  return false;
+  return pathConverted(utf16ToUtf8Convert(out, path, kSystemPathBytes));
 }
 
 // A name given as bytes, or false (errno set) when it is null or longer
 // than the system takes.
 bool byteNameUsable(const char* name) {
-  if (name == nullptr) {
-    errno = EINVAL;
-    return false;
-  }
-  if (strnlen(name, kSystemPathBytes) >= kSystemPathBytes) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  return true;
+  return fileNameFits(name, kSystemPathBytes);
 }
-
-// The longest mode the open accepts, in characters.
-constexpr size_t kMaxModeLength = 9;
 
 // The open of utf8FopenNoInherit for a system name.
 FILE* fopenNoInherit(const char* name, const char* mode) {
@@ -64,12 +51,6 @@ FILE* fopenNoInherit(const char* name, const char* mode) {
   return stream;
 }
 
-bool modeUsable(const char* mode) {
-  if (mode != nullptr && std::strlen(mode) <= kMaxModeLength) return true;
-  errno = EINVAL;
-  return false;
-}
-
 // Stores the current directory in `buffer` (`size` units); false (errno
 // ERANGE) when it does not fit, or on failure.
 bool currentDirectory(char16_t* buffer, size_t size) {
@@ -86,7 +67,7 @@ bool currentDirectory(char16_t* buffer, size_t size) {
 // The name's bytes go to the system as they are: a POSIX file name is any
 // byte string, UTF-8 or not.
 FILE* utf8FopenNoInherit(const char* path, const char* mode) {
-  if (!byteNameUsable(path) || !modeUsable(mode)) return nullptr;
+  if (!byteNameUsable(path) || !fileModeUsable(mode)) return nullptr;
   return fopenNoInherit(path, mode);
 }
 
@@ -112,12 +93,8 @@ int32_t utf8CreateNew(const char* path) {
 
 // There are no drive letters here: a name such as "C:" is an ordinary
 // relative name and resolves against the current directory.
-char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
-                        size_t size) {
-  if (destination == nullptr || path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
+char16_t* systemFullPath(char16_t* destination, const char16_t* path,
+                         size_t size) {
   char16_t base[kPathUnits] = {u'/', 0};
   if (path[0] != u'/' && path[0] != u'\\' &&
       !currentDirectory(base, kPathUnits)) {

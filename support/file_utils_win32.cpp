@@ -13,6 +13,7 @@
 #include "support/console_report.h"
 #include "support/errno_win32.h"
 #include "support/file_utils.h"
+#include "support/file_utils_platform.h"
 #include "support/utf_convert.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
@@ -32,27 +33,8 @@ int32_t win32Failure() {
 // The UTF-16 form of the UTF-8 `path`, or false (errno set) when it is
 // null, does not fit kPathUnits units or is not UTF-8.
 bool widePath(const char* path, char16_t (&out)[kPathUnits]) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return false;
-  }
-  if (strnlen(path, kPathUnits) >= kPathUnits) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  const UtfCopyResult copied = utf8ToUtf16Convert(out, path, kPathUnits);
-  if (copied.status == UtfStatus::kOk) return true;
-  errno = copied.status == UtfStatus::kTargetExhausted ? ENAMETOOLONG : EILSEQ;
-  return false;
-}
-
-// The longest mode the open accepts, in characters.
-constexpr size_t kMaxModeLength = 9;
-
-bool modeUsable(const char* mode) {
-  if (mode != nullptr && std::strlen(mode) <= kMaxModeLength) return true;
-  errno = EINVAL;
-  return false;
+  return fileNameFits(path, kPathUnits) &&
+         pathConverted(utf8ToUtf16Convert(out, path, kPathUnits));
 }
 
 DWORD clampedUnits(size_t size) {
@@ -65,7 +47,7 @@ DWORD clampedUnits(size_t size) {
 // the OS handle then makes sure of it and reports when it cannot.
 FILE* utf8FopenNoInherit(const char* utf8Path, const char* mode) {
   char16_t path[kPathUnits];
-  if (!modeUsable(mode) || !widePath(utf8Path, path)) return nullptr;
+  if (!fileModeUsable(mode) || !widePath(utf8Path, path)) return nullptr;
   wchar_t wideMode[kMaxModeLength + 2];
   size_t length = 0;
   for (; mode[length] != '\0'; ++length) {
@@ -113,12 +95,8 @@ int32_t utf8CreateNew(const char* path) {
 }
 
 // A bare drive ("C:") names the drive's root, not its current directory.
-char16_t* utf16FullPath(char16_t* destination, const char16_t* path,
-                        size_t size) {
-  if (destination == nullptr || path == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
+char16_t* systemFullPath(char16_t* destination, const char16_t* path,
+                         size_t size) {
   char16_t driveRoot[4];
   if (path[0] != 0 && path[1] == u':' && path[2] == 0) {
     driveRoot[0] = path[0];

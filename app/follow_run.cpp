@@ -4,22 +4,10 @@
 
 #include "app/follow_loop.h"
 #include "app/run_display.h"
+#include "app/run_end.h"
 #include "app/stop_control.h"
 #include "sound/sound_device_sink.h"
 #include "support/console_report.h"
-
-namespace {
-
-// How a call that ended with `callResult` settles its recording.
-WavRunEnd callEndOf(Result callResult) {
-  if (stopRequested.load() != 0) return WavRunEnd::kStopped;
-  if (callResult < 0 && callResult != kResultUndecodable) {
-    return WavRunEnd::kFailed;
-  }
-  return WavRunEnd::kComplete;
-}
-
-}  // namespace
 
 RecordingSeriesOptions recordingSeriesOptionsOf(const RunSettings& settings) {
   RecordingSeriesOptions options;
@@ -53,7 +41,7 @@ Result runFollow(const RunSettings& settings, Reporter* reporter) {
   }
   RunDisplay display(settings, nullptr);
   const CallEnd callEnd = [&series](Result callResult) {
-    return series != nullptr ? series->endRecording(callEndOf(callResult))
+    return series != nullptr ? series->endRecording(runEndOf(callResult))
                              : kResultOk;
   };
   Result result =

@@ -10,6 +10,7 @@
 #include "app/queue_list.h"
 #include "app/run_reporter.h"
 #include "app/run_display.h"
+#include "app/run_end.h"
 #include "app/stop_control.h"
 #include "app/unlisted_queue.h"
 #include "codecs/codec_library.h"
@@ -47,28 +48,6 @@ class CodecReporterScope {
   CodecReporterScope(const CodecReporterScope&) = delete;
   CodecReporterScope& operator=(const CodecReporterScope&) = delete;
 };
-
-// How the run ended, for the sink's settling of its file.
-WavRunEnd runEndOf(Result loop) {
-  if (loop < 0 && loop != kResultUndecodable) return WavRunEnd::kFailed;
-  if (loop == kResultUndecodable || stopRequested.load() != 0) {
-    return WavRunEnd::kStopped;
-  }
-  return WavRunEnd::kComplete;
-}
-
-// Recorded audio is never thrown away: a failed run whose recording holds
-// audio of this run says that it was kept. (The sink has already removed
-// or put back a file that holds none.)
-void reportKeptRecording(const RunSettings& settings, const WavSinkRun& run) {
-  if (run.audioWritten == 0) return;
-  const uint64_t audio = run.audioBefore + run.audioWritten;
-  const uint64_t millis = audio / (kCurrencyBytesPerSecond / 1000);
-  consoleReport("kept recording %Ds (%llu.%03u seconds of audio)\r\n",
-                displayName(settings.outputFile).c_str(),
-                static_cast<unsigned long long>(millis / 1000),
-                static_cast<unsigned>(millis % 1000));
-}
 
 // The console line for an output file that cannot be opened, when the usage
 // line alone would not say why.
@@ -205,7 +184,12 @@ Result hearkenerMain(int argc, char** argv) {
     }
     if (result < 0 && result != kResultUndecodable &&
         settings.outputFile != nullptr) {
-      reportKeptRecording(settings, run);
+      // Recorded audio is never thrown away; the sink has already removed
+      // or put back a file that holds none of this run.
+      if (run.audioWritten != 0) {
+        printKeptRecording(settings.outputFile,
+                           run.audioBefore + run.audioWritten);
+      }
     }
     display.summarize(result,
                       series != nullptr ? series->recordingsMade() : 0);

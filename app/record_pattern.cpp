@@ -61,6 +61,16 @@ void appendNumber(std::string* out, int value, int width) {
   *out += digits;
 }
 
+// "first-second-third", the last two of two digits.
+void appendDashed(std::string* out, int first, int firstWidth, int second,
+                  int third) {
+  appendNumber(out, first, firstWidth);
+  *out += '-';
+  appendNumber(out, second, 2);
+  *out += '-';
+  appendNumber(out, third, 2);
+}
+
 // True for the names that Windows keeps for devices (CON, NUL, COM1, ...),
 // in any case.
 bool isDeviceName(const std::string& name) {
@@ -129,20 +139,9 @@ std::string expandRecordPattern(const char* pattern, const PatternTime& time,
       case 'H': appendNumber(&out, time.hour, 2); break;
       case 'M': appendNumber(&out, time.minute, 2); break;
       case 'S': appendNumber(&out, time.second, 2); break;
-      case 'F':
-        appendNumber(&out, time.year, 4);
-        out += '-';
-        appendNumber(&out, time.month, 2);
-        out += '-';
-        appendNumber(&out, time.day, 2);
-        break;
-      case 'T':
-        appendNumber(&out, time.hour, 2);
-        out += '-';
-        appendNumber(&out, time.minute, 2);
-        out += '-';
-        appendNumber(&out, time.second, 2);
-        break;
+      case 'F': appendDashed(&out, time.year, 4, time.month, time.day); break;
+      // '-' in place of ':', which file names may not hold.
+      case 'T': appendDashed(&out, time.hour, 2, time.minute, time.second); break;
       case 'q': out += safeFileNamePart(queue != nullptr ? queue : "test"); break;
       case 'n': out += std::to_string(number); break;
       default: out += '%'; break;  // "%%"

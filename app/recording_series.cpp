@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/failure_report.h"
+#include "app/run_end.h"
 #include "support/console_report.h"
 #include "support/display_name.h"
 #include "support/file_utils.h"
@@ -93,11 +94,7 @@ bool RecordingSeries::finish(WavRunEnd end) {
   const Result closed = current_->close();
   current_.reset();
   if ((closed < 0 || end == WavRunEnd::kFailed) && run_.audioWritten != 0) {
-    const uint64_t millis = run_.audioWritten / (kCurrencyBytesPerSecond / 1000);
-    consoleReport("kept recording %Ds (%llu.%03u seconds of audio)\r\n",
-                  displayName(name_.c_str()).c_str(),
-                  static_cast<unsigned long long>(millis / 1000),
-                  static_cast<unsigned>(millis % 1000));
+    printKeptRecording(name_.c_str(), run_.audioWritten);
   }
   return closed >= 0;
 }

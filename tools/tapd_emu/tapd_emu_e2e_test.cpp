@@ -474,6 +474,13 @@ TEST(TapdEmuServer, BadClientsDoNotStopIt) {
   EXPECT_EQ(askQueue(port, "q", 1).size(), 0u);  // name cut short: timeout
   EXPECT_GE(askQueue(port, "q\r\n", 1000).size(), 1000u);  // leaves early
   silent.join();
+  const auto readLog = [&] {
+    const Bytes bytes = test_files::readFile(dir.file("log"));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  // The session of the client that left notices it at its next send.
+  EXPECT_TRUE(test_clock::waitUntil(
+      [&] { return readLog().find("client closed") != std::string::npos; }));
   // The stop comes while this client's session streams.
   std::atomic<bool> streaming{false};
   std::thread holding(
@@ -484,10 +491,7 @@ TEST(TapdEmuServer, BadClientsDoNotStopIt) {
   EXPECT_LT(test_clock::msBetween(stopped, Clock::now()),
             test_clock::boundMs(1000));
   holding.join();
-  const std::string log = [&] {
-    const Bytes bytes = test_files::readFile(dir.file("log"));
-    return std::string(bytes.begin(), bytes.end());
-  }();
+  const std::string log = readLog();
   for (const char* end : {"unknown queue", "bad request", "timeout",
                           "client closed", "stopped"}) {
     EXPECT_NE(log.find(end), std::string::npos) << end << " in\n" << log;
